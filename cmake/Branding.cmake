@@ -1,0 +1,60 @@
+# Everything a vendor sets when building its own launcher. Override any of them at
+# configure time, for example:  cmake --preset windows -DLAUNCHER_SUPPORT_CONTACT=800123456
+set(LAUNCHER_SUPPORT_CONTACT "4008123456" CACHE STRING
+    "Customer-service number shown in the launcher's message boxes")
+set(LAUNCHER_JAR_KEY "0x5A" CACHE STRING
+    "One byte (e.g. 0x5A) XOR-ed into every byte of the stored jar and of the published packages")
+set(LAUNCHER_LOG_KEY "0x3C" CACHE STRING
+    "One byte (e.g. 0x3C) XOR-ed into every byte of t.log")
+set(LAUNCHER_PRODUCT_WORD "quorvane" CACHE STRING
+    "Word that names the per-user working folder under Documents")
+set(LAUNCHER_RUNTIME_BASE_URL "http://127.0.0.1:8080/install/runtime/" CACHE STRING
+    "Scheme, host and the path /install/runtime/ from which runtime libraries are fetched")
+set(LAUNCHER_VERSION "2.3.0.0" CACHE STRING
+    "Launcher version: four dot-separated numbers")
+
+foreach(key LAUNCHER_JAR_KEY LAUNCHER_LOG_KEY)
+  if(NOT ${key} MATCHES "^0[xX][0-9a-fA-F][0-9a-fA-F]?$")
+    message(FATAL_ERROR "${key} must be one byte written like 0x5A, not '${${key}}'")
+  endif()
+endforeach()
+if(NOT LAUNCHER_VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+  message(FATAL_ERROR "LAUNCHER_VERSION must be four numbers like 2.3.0.0")
+endif()
+set(LAUNCHER_VERSION_MAJOR ${CMAKE_MATCH_1})
+set(LAUNCHER_VERSION_MINOR ${CMAKE_MATCH_2})
+set(LAUNCHER_VERSION_PATCH ${CMAKE_MATCH_3})
+set(LAUNCHER_VERSION_BUILD ${CMAKE_MATCH_4})
+if(NOT LAUNCHER_RUNTIME_BASE_URL MATCHES "^https?://[^/]+/install/runtime/$")
+  message(FATAL_ERROR "LAUNCHER_RUNTIME_BASE_URL must be scheme://host[:port]/install/runtime/")
+endif()
+if(NOT LAUNCHER_SUPPORT_CONTACT MATCHES "^[0-9A-Za-z+ -]+$")
+  message(FATAL_ERROR "LAUNCHER_SUPPORT_CONTACT holds characters that cannot go into a message box text")
+endif()
+if(NOT LAUNCHER_PRODUCT_WORD MATCHES "^[0-9A-Za-z_.-]+$")
+  message(FATAL_ERROR "LAUNCHER_PRODUCT_WORD must be a plain folder word")
+endif()
+
+# The Java VM's options, one list entry each, in the order they are passed. The entry
+# "-Djava.class.path" alone marks where the class-path option built at run time goes.
+set(LAUNCHER_JVM_OPTIONS "-Djava.compiler=NONE;-Djava.class.path;-verbose:NONE;-Xms256m;-Xmx512m"
+    CACHE STRING "Java VM options in order; the entry -Djava.class.path stands for the class path")
+set(_jvm_class_path_slots 0)
+set(LAUNCHER_JVM_OPTIONS_C "")
+foreach(option IN LISTS LAUNCHER_JVM_OPTIONS)
+  if(option STREQUAL "-Djava.class.path")
+    math(EXPR _jvm_class_path_slots "${_jvm_class_path_slots} + 1")
+  elseif(option MATCHES "^-Djava\\.class\\.path=")
+    message(FATAL_ERROR "LAUNCHER_JVM_OPTIONS: write -Djava.class.path alone; the launcher builds its value")
+  endif()
+  string(REPLACE "\\" "\\\\" option "${option}")
+  string(REPLACE "\"" "\\\"" option "${option}")
+  string(APPEND LAUNCHER_JVM_OPTIONS_C "\"${option}\", ")
+endforeach()
+if(NOT _jvm_class_path_slots EQUAL 1)
+  message(FATAL_ERROR "LAUNCHER_JVM_OPTIONS must hold the entry -Djava.class.path exactly once")
+endif()
+
+configure_file(${CMAKE_CURRENT_LIST_DIR}/branding.h.in
+               ${CMAKE_BINARY_DIR}/generated/branding.h @ONLY)
+

@@ -1,0 +1,56 @@
+#include "diagnostics/log.h"
+
+#include <string>
+
+#include "branding.h"
+
+namespace {
+// The line as the file keeps it: 102,400 characters at most, and a line that takes the
+// whole room keeps no terminator.
+constexpr size_t kLineRoom = 102400;
+constexpr size_t kTerminatedBelow = 102397;
+}  // namespace
+
+Log& theLog = *new Log(L"t.log", branding::kLogKey);
+
+Log::Log(std::wstring path, std::uint8_t key) : path_(std::move(path)), key_(key) {}
+
+std::wstring Log::ComposeLine(const std::tm& when, const std::wstring& message) {
+  std::wstring line = diagnostics::FormatWide(
+      L"[%d-%02d-%02d %02d:%02d:%02d]",
+      {when.tm_year + 1900, when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec});
+  size_t room = kLineRoom - line.size() - 1;  // the NUL of a C buffer of kLineRoom
+  line.append(message, 0, room);
+  if (line.size() < kTerminatedBelow) line += L"\r\n";
+  return line;
+}
+
+void Log::WriteLine(const std::wstring& message) {
+  std::wstring line = ComposeLine(platform::LocalTimeNow(), message);
+  std::string bytes = platform::WideToAnsi(line);
+  for (char& c : bytes) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ key_);
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!opened_) {
+    // The first line of a run starts the file afresh, in the current directory of the
+    // moment; a file that cannot be opened is not tried again in this run.
+    opened_ = true;
+    file_.Open(path_, platform::OpenMode::kWriteCreateShared);
+  }
+  // One write per line: the system holds the whole line when Write returns.
+  if (file_.IsOpen() && !file_.Write(bytes.data(), bytes.size())) file_.Close();
+}
+
+void Log::RestartForTesting() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  file_.Close();
+  opened_ = false;
+}
+
+void LogException(const platform::Error& error) {
+  theLog.Write(L"exception:%s", error.message);
+}
+
+std::string WideToAnsi(const wchar_t* text) {
+  return text == nullptr ? std::string() : platform::WideToAnsi(text);
+}

@@ -1,0 +1,58 @@
+// t.log: one timestamped line per call, every byte XOR-ed with the log key, started afresh
+// by the first line of each run. Writers on any thread are serialised.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "diagnostics/format.h"
+#include "platform/platform.h"
+
+class ILog {
+ public:
+  virtual ~ILog() = default;
+  virtual void SetLevel(int level) = 0;
+  virtual void SetTag(const wchar_t* tag) = 0;
+};
+
+class Log : public ILog {
+ public:
+  // The file is "t.log" in the current directory at the first Write, unless a path is given.
+  explicit Log(std::wstring path = L"t.log", std::uint8_t key = 0);
+  void SetLevel(int) override {}
+  void SetTag(const wchar_t*) override {}
+
+  template <typename... Args>
+  void Write(const wchar_t* format, const Args&... args) {
+    WriteLine(format == nullptr ? std::wstring(L"NULL")
+                                : diagnostics::FormatWide(format, {diagnostics::FormatArg(args)...}));
+  }
+
+  // The plain text of a line as it goes to the file before conversion and scrambling:
+  // timestamp, message and CR LF (dropped when the line is longer than the log allows).
+  static std::wstring ComposeLine(const std::tm& when, const std::wstring& message);
+
+  // Tests run many "runs" in one process: the next Write starts the file afresh in the
+  // current directory of that moment, as the first line of a run does.
+  void RestartForTesting();
+
+ private:
+  void WriteLine(const std::wstring& message);
+
+  std::mutex mutex_;
+  std::wstring path_;
+  std::uint8_t key_;
+  bool opened_ = false;
+  platform::File file_;
+};
+
+// The process's one log. It is never destroyed: the update worker may still write while
+// the process ends, and every line has already reached the system when Write returns.
+extern Log& theLog;
+
+// "exception:%s" with the system's message for a failed platform call.
+void LogException(const platform::Error& error);
+
+// Wide text in the system ANSI code page (UTF-8 on Linux).
+std::string WideToAnsi(const wchar_t* text);

@@ -1,0 +1,21 @@
+// Replacing a file so that a crash, a kill or a power cut at any moment leaves either the
+// old or the new content under its name, never a mix or an empty file.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+// Writes the bytes to a fresh temporary file beside `path`, flushes them to the disk and
+// renames the temporary file over `path`. On failure `path` is untouched and the
+// temporary file is removed.
+bool WriteFileAtomically(const std::wstring& path, const void* data, std::size_t size,
+                         Error* err = nullptr);
+
+// The name of a temporary file beside `path` that no other process or call uses.
+std::wstring UniqueSiblingName(const std::wstring& path, const wchar_t* tag);
+
+}  // namespace platform

@@ -1,0 +1,134 @@
+// The one door to the operating system. Everything above this header is shared by the
+// Windows and the Linux launcher; win32/ and posix/ each implement it once.
+//
+// Text: std::wstring throughout (UTF-16 on Windows, UTF-32 on Linux). Paths use the
+// platform's own separator (kPathSeparator). Failures come back as values: a false or
+// empty result plus, where the caller wants to log it, an Error with the system's text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+#ifdef _WIN32
+inline constexpr wchar_t kPathSeparator = L'\\';
+inline constexpr wchar_t kClassPathSeparator = L';';
+#else
+inline constexpr wchar_t kPathSeparator = L'/';
+inline constexpr wchar_t kClassPathSeparator = L':';
+#endif
+
+inline bool IsPathSeparator(wchar_t c) {
+  return c == kPathSeparator || c == L'/';
+}
+
+// Position of the last separator in `path`, or npos.
+inline std::size_t LastPathSeparator(const std::wstring& path) {
+  for (std::size_t i = path.size(); i-- > 0;)
+    if (IsPathSeparator(path[i])) return i;
+  return std::wstring::npos;
+}
+
+// A failed system call: its code and the system's own message for it.
+struct Error {
+  std::uint32_t code = 0;
+  std::wstring message;
+};
+
+// Fills *err (when given) from the calling thread's last system error (errno / GetLastError).
+void SetLastSystemError(Error* err);
+
+// --- Process and folders -------------------------------------------------------------
+
+// Full path of the running executable, at whatever length the system reports it.
+std::wstring ExecutablePath();
+
+// The user's Documents folder, without a trailing separator; empty when there is none.
+std::wstring DocumentsFolder();
+
+// The user's local application data folder, without a trailing separator; empty when none.
+std::wstring LocalAppDataFolder();
+
+bool IsDirectory(const std::wstring& path);
+bool MakeDirectory(const std::wstring& path);  // one level
+bool ChangeCurrentDirectory(const std::wstring& path);
+std::wstring CurrentDirectory();
+
+// The product version compiled into (Linux) or read from the resources of (Windows) the
+// running executable. False when it has none.
+bool ProgramVersion(std::uint16_t out[4]);
+
+// Java runtime library candidates relative to the executable's folder, most preferred first.
+std::vector<std::wstring> JvmLibraryCandidates();
+
+// --- Text ----------------------------------------------------------------------------
+
+// To and from the system's ANSI code page (Windows) or UTF-8 (Linux). Characters the
+// code page cannot hold become its default character.
+std::string WideToAnsi(const std::wstring& text);
+// From the calling thread's ANSI code page (Windows) or UTF-8 (Linux).
+std::wstring ThreadAnsiToWide(const std::string& bytes);
+// UTF-8, whatever the platform: for file names handed to POSIX calls and for tools.
+std::string WideToUtf8(const std::wstring& text);
+std::wstring Utf8ToWide(const std::string& bytes);
+
+// --- Time, output --------------------------------------------------------------------
+
+std::tm LocalTimeNow();
+// Bytes to the process's standard output / standard error, unbuffered.
+void WriteStdout(const std::string& bytes);
+void WriteStderr(const std::string& bytes);
+// Ends the process at once with the code, without running static destructors while
+// another thread (the update worker) may still be using what they destroy.
+[[noreturn]] void ExitProcessNow(int code);
+unsigned long ProcessId();
+
+// --- Files ---------------------------------------------------------------------------
+
+enum class OpenMode {
+  kReadExclusive,        // existing file, reading, no other opener admitted meanwhile
+  kReadShared,           // existing file, reading, others may read and write
+  kWriteCreateExclusive, // create or truncate, writing, no other opener admitted
+  kWriteCreateShared,    // create or truncate, writing, others may read and write
+};
+
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+
+  bool Open(const std::wstring& path, OpenMode mode, Error* err = nullptr);
+  bool IsOpen() const;
+  // Reads up to `size` bytes; *got is 0 at the end of the file. False on a read error.
+  bool Read(void* buffer, std::size_t size, std::size_t* got, Error* err = nullptr);
+  // Writes all `size` bytes or fails.
+  bool Write(const void* data, std::size_t size, Error* err = nullptr);
+  // Size in bytes, or -1 on failure.
+  std::int64_t Length();
+  // Pushes written bytes to the disk itself, not only to the system's cache.
+  bool FlushToDisk(Error* err = nullptr);
+  void Close();
+
+ private:
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+};
+
+// Renames `from` over `to`, replacing it in one step: afterwards `to` is either the old
+// or the new file, never a mix. False (and `to` untouched) when that cannot be done.
+bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err = nullptr);
+bool RemoveFile(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+
+}  // namespace platform

@@ -1,0 +1,132 @@
+// Linux files. POSIX has no share modes: the exclusive modes of the Windows build become
+// plain opens here, and "replaced in one step" is rename(2) followed by a sync of the folder.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool File::Open(const std::wstring& path, OpenMode mode, Error* err) {
+  Close();
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case OpenMode::kReadExclusive:
+    case OpenMode::kReadShared: flags |= O_RDONLY; break;
+    case OpenMode::kWriteCreateExclusive:
+    case OpenMode::kWriteCreateShared: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+  }
+  std::string name = WideToUtf8(path);
+  int fd;
+  do {
+    fd = ::open(name.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    SetLastSystemError(err);
+    return false;
+  }
+  // A folder opens for reading on Linux; it is no file for any caller here.
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    SetLastSystemError(err);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool File::IsOpen() const { return fd_ >= 0; }
+
+bool File::Read(void* buffer, std::size_t size, std::size_t* got, Error* err) {
+  *got = 0;
+  for (;;) {
+    ssize_t n = ::read(fd_, buffer, size);
+    if (n >= 0) {
+      *got = static_cast<std::size_t>(n);
+      return true;
+    }
+    if (errno != EINTR) {
+      SetLastSystemError(err);
+      return false;
+    }
+  }
+}
+
+bool File::Write(const void* data, std::size_t size, Error* err) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd_, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetLastSystemError(err);
+      return false;
+    }
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::int64_t File::Length() {
+  struct stat st;
+  if (fd_ < 0 || fstat(fd_, &st) != 0) return -1;
+  return st.st_size;
+}
+
+bool File::FlushToDisk(Error* err) {
+  if (fsync(fd_) != 0) {
+    SetLastSystemError(err);
+    return false;
+  }
+  return true;
+}
+
+void File::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err) {
+  std::string target = WideToUtf8(to);
+  if (::rename(WideToUtf8(from).c_str(), target.c_str()) != 0) {
+    SetLastSystemError(err);
+    return false;
+  }
+  // Make the new name itself durable: sync the folder that holds it.
+  std::string folder = target.substr(0, target.find_last_of('/') + 1);
+  int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+bool RemoveFile(const std::wstring& path) { return ::unlink(WideToUtf8(path).c_str()) == 0; }
+
+bool FileExists(const std::wstring& path) {
+  struct stat st;
+  return stat(WideToUtf8(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace platform

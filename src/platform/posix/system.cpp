@@ -1,0 +1,220 @@
+// Linux: process, folders, text and time.
+#include <errno.h>
+#include <limits.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "platform/platform.h"
+
+#ifndef LAUNCHER_VERSION_WORDS
+#error "LAUNCHER_VERSION_WORDS comes from the build's branding settings"
+#endif
+
+namespace platform {
+
+void SetLastSystemError(Error* err) {
+  int code = errno;
+  if (err == nullptr) return;
+  err->code = static_cast<std::uint32_t>(code);
+  char buffer[256];
+  // GNU strerror_r may return a static string instead of filling the buffer.
+  const char* text = strerror_r(code, buffer, sizeof buffer);
+  err->message = Utf8ToWide(text ? text : "unknown error");
+}
+
+std::wstring ExecutablePath() {
+  std::string buffer(256, '\0');
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) return {};
+    if (static_cast<size_t>(n) < buffer.size()) {
+      buffer.resize(static_cast<size_t>(n));
+      return Utf8ToWide(buffer);
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+static std::string HomeFolder() {
+  if (const char* home = getenv("HOME"); home && *home == '/') return home;
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return {};
+}
+
+static std::string StripTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// XDG_DOCUMENTS_DIR="$HOME/Documents" as the desktop writes it into user-dirs.dirs.
+static std::string XdgDocumentsDir(const std::string& home) {
+  std::string config;
+  if (const char* c = getenv("XDG_CONFIG_HOME"); c && *c == '/') config = c;
+  else if (!home.empty()) config = home + "/.config";
+  else return {};
+  std::ifstream in(config + "/user-dirs.dirs");
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line.compare(start, 18, "XDG_DOCUMENTS_DIR=") != 0) continue;
+    std::string value = line.substr(start + 18);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
+    if (value.rfind("$HOME", 0) == 0) value = home + value.substr(5);
+    if (value.empty() || value[0] != '/') return {};
+    // "$HOME/" alone means the documents folder is switched off: the home itself.
+    return StripTrailingSlashes(value);
+  }
+  return {};
+}
+
+std::wstring DocumentsFolder() {
+  std::string home = HomeFolder();
+  std::string docs = XdgDocumentsDir(home);
+  if (docs.empty() && !home.empty()) {
+    struct stat st;
+    std::string candidate = StripTrailingSlashes(home) + "/Documents";
+    docs = (stat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? candidate
+                                                                       : StripTrailingSlashes(home);
+  }
+  return Utf8ToWide(docs);
+}
+
+std::wstring LocalAppDataFolder() {
+  if (const char* d = getenv("XDG_DATA_HOME"); d && *d == '/') return Utf8ToWide(StripTrailingSlashes(d));
+  std::string home = HomeFolder();
+  if (home.empty()) return {};
+  return Utf8ToWide(StripTrailingSlashes(home) + "/.local/share");
+}
+
+bool IsDirectory(const std::wstring& path) {
+  struct stat st;
+  return stat(WideToUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirectory(const std::wstring& path) {
+  return mkdir(WideToUtf8(path).c_str(), 0777) == 0;
+}
+
+bool ChangeCurrentDirectory(const std::wstring& path) {
+  return chdir(WideToUtf8(path).c_str()) == 0;
+}
+
+std::wstring CurrentDirectory() {
+  std::string buffer(PATH_MAX, '\0');
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+  buffer.resize(strlen(buffer.c_str()));
+  return Utf8ToWide(buffer);
+}
+
+bool ProgramVersion(std::uint16_t out[4]) {
+  const std::uint16_t words[4] = {LAUNCHER_VERSION_WORDS};
+  for (int i = 0; i < 4; ++i) out[i] = words[i];
+  return true;
+}
+
+std::vector<std::wstring> JvmLibraryCandidates() {
+  // The layout of a jlink'd runtime.
+  return {L"java/lib/server/libjvm.so"};
+}
+
+// Linux text is UTF-8 everywhere; wchar_t holds one code point.
+std::string WideToUtf8(const std::wstring& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t wc : text) {
+    auto c = static_cast<std::uint32_t>(wc);
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = '?';
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Invalid sequences become U+FFFD, one per offending byte.
+std::wstring Utf8ToWide(const std::string& bytes) {
+  std::wstring out;
+  out.reserve(bytes.size());
+  size_t i = 0, n = bytes.size();
+  while (i < n) {
+    auto b = static_cast<unsigned char>(bytes[i]);
+    std::uint32_t c;
+    size_t len;
+    if (b < 0x80) { c = b; len = 1; }
+    else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; len = 2; }
+    else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; len = 3; }
+    else if ((b & 0xF8) == 0xF0) { c = b & 0x07; len = 4; }
+    else { out += L'\xFFFD'; ++i; continue; }
+    if (i + len > n) { out += L'\xFFFD'; ++i; continue; }
+    bool ok = true;
+    for (size_t k = 1; k < len; ++k) {
+      auto cb = static_cast<unsigned char>(bytes[i + k]);
+      if ((cb & 0xC0) != 0x80) { ok = false; break; }
+      c = (c << 6) | (cb & 0x3F);
+    }
+    static const std::uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!ok || c < kMin[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      out += L'\xFFFD'; ++i; continue;
+    }
+    out += static_cast<wchar_t>(c);
+    i += len;
+  }
+  return out;
+}
+
+std::string WideToAnsi(const std::wstring& text) { return WideToUtf8(text); }
+std::wstring ThreadAnsiToWide(const std::string& bytes) { return Utf8ToWide(bytes); }
+
+std::tm LocalTimeNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm result{};
+  localtime_r(&now, &result);
+  return result;
+}
+
+static void WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    done += static_cast<size_t>(n);
+  }
+}
+
+void WriteStdout(const std::string& bytes) { WriteAll(STDOUT_FILENO, bytes); }
+void WriteStderr(const std::string& bytes) { WriteAll(STDERR_FILENO, bytes); }
+
+void ExitProcessNow(int code) {
+  std::fflush(nullptr);
+  _exit(code);
+}
+
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+
+}  // namespace platform

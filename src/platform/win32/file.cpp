@@ -1,0 +1,112 @@
+// Windows files with the share modes the launcher relies on.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+bool File::Open(const std::wstring& path, OpenMode mode, Error* err) {
+  Close();
+  DWORD access = 0, share = 0, disposition = 0;
+  switch (mode) {
+    case OpenMode::kReadExclusive: access = GENERIC_READ; disposition = OPEN_EXISTING; break;
+    case OpenMode::kReadShared:
+      access = GENERIC_READ;
+      share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+      disposition = OPEN_EXISTING;
+      break;
+    case OpenMode::kWriteCreateExclusive: access = GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+    case OpenMode::kWriteCreateShared:
+      access = GENERIC_WRITE;
+      share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+      disposition = CREATE_ALWAYS;
+      break;
+  }
+  HANDLE h = CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    SetLastSystemError(err);
+    return false;
+  }
+  handle_ = h;
+  return true;
+}
+
+bool File::IsOpen() const { return handle_ != nullptr; }
+
+bool File::Read(void* buffer, std::size_t size, std::size_t* got, Error* err) {
+  *got = 0;
+  DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  DWORD n = 0;
+  if (!ReadFile(static_cast<HANDLE>(handle_), buffer, chunk, &n, nullptr)) {
+    SetLastSystemError(err);
+    return false;
+  }
+  *got = n;
+  return true;
+}
+
+bool File::Write(const void* data, std::size_t size, Error* err) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD n = 0;
+    if (!WriteFile(static_cast<HANDLE>(handle_), p, chunk, &n, nullptr) || n == 0) {
+      SetLastSystemError(err);
+      return false;
+    }
+    p += n;
+    size -= n;
+  }
+  return true;
+}
+
+std::int64_t File::Length() {
+  LARGE_INTEGER size;
+  if (handle_ == nullptr || !GetFileSizeEx(static_cast<HANDLE>(handle_), &size)) return -1;
+  return size.QuadPart;
+}
+
+bool File::FlushToDisk(Error* err) {
+  if (!FlushFileBuffers(static_cast<HANDLE>(handle_))) {
+    SetLastSystemError(err);
+    return false;
+  }
+  return true;
+}
+
+void File::Close() {
+  if (handle_ != nullptr) {
+    CloseHandle(static_cast<HANDLE>(handle_));
+    handle_ = nullptr;
+  }
+}
+
+bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err) {
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    SetLastSystemError(err);
+    return false;
+  }
+  return true;
+}
+
+bool RemoveFile(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+
+bool FileExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace platform

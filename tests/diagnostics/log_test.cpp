@@ -1,0 +1,138 @@
+#include "diagnostics/log.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+#include "branding.h"
+#include "support/test_support.h"
+
+using testing_support::DecodeLogLines;
+using testing_support::ReadBytes;
+using testing_support::ScopedCurrentDir;
+using testing_support::TempDir;
+using testing_support::WriteBytes;
+
+namespace {
+constexpr std::uint8_t kKey = 0x5C;
+}
+
+TEST(Log, LinesAreTimestampedTerminatedAndScrambled) {
+  TempDir dir;
+  ScopedCurrentDir cd(dir.Path());
+  Log log(L"t.log", kKey);
+  log.Write(L"curr version: %s", L"2.3.0.0");
+  log.Write(nullptr);
+  log.Write(L"FindClass zobj/Run failed\n");
+  log.Write(L"http complete, len = %d", 0);
+
+  std::string raw = ReadBytes(dir / "t.log");
+  std::string plain = raw;
+  for (char& c : plain) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ kKey);
+  // Every byte, terminators included, is scrambled: no plain CR LF survives in the file.
+  EXPECT_EQ(raw.find("\r\n"), std::string::npos);
+  EXPECT_EQ(raw.find("curr"), std::string::npos);
+
+  const std::regex stamp(R"(^\[\d{4,}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\])");
+  auto lines = DecodeLogLines(dir / "t.log", kKey);
+  ASSERT_EQ(lines.size(), 4u);
+  for (const auto& line : lines) EXPECT_TRUE(std::regex_search(line, stamp)) << line;
+  EXPECT_EQ(lines[0].substr(21), "curr version: 2.3.0.0");
+  EXPECT_EQ(lines[1].substr(21), "NULL");
+  // A message with its own line feed still gets CR LF: LF CR LF in the file.
+  EXPECT_EQ(lines[2].substr(21), "FindClass zobj/Run failed\n");
+  EXPECT_NE(plain.find("failed\n\r\n["), std::string::npos);
+  EXPECT_EQ(lines[3].substr(21), "http complete, len = 0");
+  EXPECT_EQ(plain.substr(plain.size() - 2), "\r\n");
+}
+
+TEST(Log, TimestampFieldsArePaddedAndYearIsNot) {
+  std::tm when{};
+  when.tm_year = 2026 - 1900;
+  when.tm_mon = 8;
+  when.tm_mday = 3;
+  when.tm_hour = 4;
+  when.tm_min = 5;
+  when.tm_sec = 6;
+  EXPECT_EQ(Log::ComposeLine(when, L"m"), L"[2026-09-03 04:05:06]m\r\n");
+  when.tm_year = 999 - 1900;
+  EXPECT_EQ(Log::ComposeLine(when, L""), L"[999-09-03 04:05:06]\r\n");
+}
+
+TEST(Log, OverlongLinesLoseTheirTerminator) {
+  std::tm when{};
+  when.tm_year = 2026 - 1900;
+  const size_t stamp = 21;
+  // Up to 102,396 characters in all the line is terminated; from 102,397 it is not.
+  EXPECT_EQ(Log::ComposeLine(when, std::wstring(102396 - stamp, L'x')).size(), 102396u + 2);
+  EXPECT_EQ(Log::ComposeLine(when, std::wstring(102397 - stamp, L'x')).size(), 102397u);
+  // Whatever is longer is cut to the room of the line buffer.
+  EXPECT_EQ(Log::ComposeLine(when, std::wstring(200000, L'x')).size(), 102399u);
+}
+
+TEST(Log, FirstWriteOfARunEmptiesTheFileInTheCurrentFolder) {
+  TempDir dir;
+  ScopedCurrentDir cd(dir.Path());
+  WriteBytes(dir / "t.log", std::string(5000, 'z'));
+  {
+    Log first(L"t.log", kKey);
+    first.Write(L"run one %d", 1);
+    first.Write(L"run one %d", 2);
+  }
+  Log second(L"t.log", kKey);
+  second.Write(L"run two");
+  auto lines = DecodeLogLines(dir / "t.log", kKey);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(21), "run two");
+}
+
+TEST(Log, UnwritableFileIsSilentlyDropped) {
+  TempDir dir;
+  ScopedCurrentDir cd(dir.Path());
+  Log log((dir / "missing-folder" / "t.log").wstring(), kKey);
+  log.Write(L"nowhere");  // must neither crash nor create anything
+  log.Write(L"still nowhere");
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing-folder"));
+}
+
+TEST(Log, ConcurrentWritersNeverInterleaveALine) {
+  TempDir dir;
+  ScopedCurrentDir cd(dir.Path());
+  Log log(L"t.log", kKey);
+  const std::wstring a(300, L'a'), b(300, L'b');
+  std::thread one([&] { for (int i = 0; i < 500; ++i) log.Write(L"%s", a); });
+  std::thread two([&] { for (int i = 0; i < 500; ++i) log.Write(L"%s", b); });
+  one.join();
+  two.join();
+  auto lines = DecodeLogLines(dir / "t.log", kKey);
+  ASSERT_EQ(lines.size(), 1000u);
+  for (const auto& line : lines) {
+    std::string message = line.substr(21);
+    EXPECT_TRUE(message == std::string(300, 'a') || message == std::string(300, 'b')) << message;
+  }
+}
+
+TEST(Log, TheProcessLogUsesTheBrandedKey) {
+  TempDir dir;
+  ScopedCurrentDir cd(dir.Path());
+  theLog.RestartForTesting();
+  theLog.Write(L"check %s", L"key");
+  auto lines = DecodeLogLines(dir / "t.log", branding::kLogKey);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(21), "check key");
+  theLog.RestartForTesting();
+}
+
+TEST(Log, TextLeavesInTheAnsiCodePage) {
+  TempDir dir;
+  ScopedCurrentDir cd(dir.Path());
+  Log log(L"t.log", kKey);
+  // Chinese is representable in the Chinese code page (GBK) and in UTF-8; Thai is not in
+  // GBK and becomes the default character there.
+  log.Write(L"%s|%s", L"\x4E2D\x6587", L"\x0E01");
+  auto lines = DecodeLogLines(dir / "t.log", kKey);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(21), WideToAnsi(L"\x4E2D\x6587|\x0E01"));
+  EXPECT_EQ(WideToAnsi(nullptr), "");
+}

@@ -1,0 +1,106 @@
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/atomic_file.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using testing_support::ReadBytes;
+using testing_support::TempDir;
+using testing_support::WriteBytes;
+
+TEST(Platform, ExecutablePathIsTheWholePathOfThisProgram) {
+  std::wstring exe = platform::ExecutablePath();
+  ASSERT_FALSE(exe.empty());
+  EXPECT_TRUE(fs::exists(exe));
+  EXPECT_NE(fs::path(exe).filename().wstring().find(L"platform_tests"), std::wstring::npos);
+}
+
+TEST(Platform, FoldersComeWithoutTrailingSeparators) {
+  for (const std::wstring& folder : {platform::DocumentsFolder(), platform::LocalAppDataFolder()}) {
+    ASSERT_FALSE(folder.empty());
+    EXPECT_FALSE(platform::IsPathSeparator(folder.back())) << platform::WideToUtf8(folder);
+  }
+}
+
+TEST(Platform, DirectoriesAndCurrentDirectory) {
+  TempDir dir;
+  std::wstring sub = dir.WPath() + platform::kPathSeparator + L"\x4E2D\x6587 folder";
+  EXPECT_FALSE(platform::IsDirectory(sub));
+  EXPECT_TRUE(platform::MakeDirectory(sub));
+  EXPECT_TRUE(platform::IsDirectory(sub));
+  EXPECT_FALSE(platform::MakeDirectory(sub + platform::kPathSeparator + L"a" +
+                                         platform::kPathSeparator + L"b"));  // one level only
+  std::wstring before = platform::CurrentDirectory();
+  ASSERT_TRUE(platform::ChangeCurrentDirectory(sub));
+  EXPECT_EQ(platform::CurrentDirectory(), sub);
+  EXPECT_FALSE(platform::ChangeCurrentDirectory(sub + L"-missing"));
+  ASSERT_TRUE(platform::ChangeCurrentDirectory(before));
+}
+
+TEST(Platform, FilesReadWriteAndReportErrors) {
+  TempDir dir;
+  std::wstring path = (dir / "f.bin").wstring();
+  platform::File file;
+  platform::Error err;
+  EXPECT_FALSE(file.Open(path, platform::OpenMode::kReadExclusive, &err));
+  EXPECT_NE(err.code, 0u);
+  EXPECT_FALSE(err.message.empty());
+
+  ASSERT_TRUE(file.Open(path, platform::OpenMode::kWriteCreateExclusive));
+  std::string bytes(100000, 'q');
+  ASSERT_TRUE(file.Write(bytes.data(), bytes.size()));
+  EXPECT_TRUE(file.FlushToDisk());
+  file.Close();
+
+  ASSERT_TRUE(file.Open(path, platform::OpenMode::kReadShared));
+  EXPECT_EQ(file.Length(), 100000);
+  std::string back(200000, '\0');
+  size_t got = 0, total = 0;
+  do {
+    ASSERT_TRUE(file.Read(back.data() + total, back.size() - total, &got));
+    total += got;
+  } while (got != 0);
+  EXPECT_EQ(total, 100000u);
+  file.Close();
+
+  // Opening for writing empties an existing file.
+  ASSERT_TRUE(file.Open(path, platform::OpenMode::kWriteCreateShared));
+  file.Close();
+  EXPECT_EQ(fs::file_size(path), 0u);
+  EXPECT_TRUE(platform::FileExists(path));
+  EXPECT_FALSE(platform::FileExists(dir.WPath()));
+  EXPECT_TRUE(platform::RemoveFile(path));
+  EXPECT_FALSE(platform::FileExists(path));
+}
+
+TEST(AtomicFile, ReplacesWholeAndLeavesNoTemporaryFiles) {
+  TempDir dir;
+  std::wstring path = (dir / "main.jar").wstring();
+  WriteBytes(path, "old content");
+  std::string fresh(3 * 1024 * 1024, 'n');
+  ASSERT_TRUE(platform::WriteFileAtomically(path, fresh.data(), fresh.size()));
+  EXPECT_EQ(ReadBytes(path), fresh);
+  ASSERT_TRUE(platform::WriteFileAtomically(path, "", 0));
+  EXPECT_EQ(ReadBytes(path), "");
+  size_t entries = 0;
+  for (auto& e : fs::directory_iterator(dir.Path())) (void)e, ++entries;
+  EXPECT_EQ(entries, 1u);
+}
+
+TEST(AtomicFile, FailureLeavesTheTargetUntouched) {
+  TempDir dir;
+  platform::Error err;
+  std::wstring inMissingFolder = (dir / "nope" / "main.jar").wstring();
+  EXPECT_FALSE(platform::WriteFileAtomically(inMissingFolder, "x", 1, &err));
+  EXPECT_FALSE(err.message.empty());
+  // A folder in the way of the name: the rename fails, the folder stays, no debris.
+  fs::create_directories(dir / "main.jar" / "inside");
+  EXPECT_FALSE(platform::WriteFileAtomically((dir / "main.jar").wstring(), "x", 1));
+  EXPECT_TRUE(fs::is_directory(dir / "main.jar" / "inside"));
+  size_t entries = 0;
+  for (auto& e : fs::directory_iterator(dir.Path())) (void)e, ++entries;
+  EXPECT_EQ(entries, 1u);
+  EXPECT_NE(platform::UniqueSiblingName(L"a", L"t"), platform::UniqueSiblingName(L"a", L"t"));
+}
