@@ -1,0 +1,154 @@
+#include "update/fetch_buffer.h"
+
+#include <cstring>
+#include <new>
+
+#include "diagnostics/log.h"
+
+namespace {
+
+constexpr std::size_t kLargeBlock = 4 * 1024 * 1024;
+
+// Collects one response. The caller's buffer is touched only once the whole body is here,
+// so a failed attempt leaves the previous body in place.
+class BodyCollector : public platform::HttpSink {
+ public:
+  bool Begin(unsigned status, std::int64_t contentLength) override {
+    status_ = status;
+    if (status >= 400) return false;
+    if (contentLength >= 0) {
+      if (static_cast<std::uint64_t>(contentLength) > FetchBuffer::kMaxLength) {
+        tooLarge_ = contentLength;
+        return false;
+      }
+      known_ = true;
+      // One block for the announced length; its last byte stays zero.
+      if (!Reserve(static_cast<std::size_t>(contentLength))) return false;
+    } else if (!Reserve(64 * 1024)) {
+      return false;
+    }
+    return true;
+  }
+
+  bool Append(const void* bytes, std::size_t size, platform::Error* err) override {
+    if (size > capacity_ - used_) {
+      // Only a body of unknown length grows; the client never delivers more than announced.
+      std::size_t wanted = used_ + size;
+      if (known_ || wanted > FetchBuffer::kMaxLength) {
+        Fail(err, L"response body larger than " + std::to_wstring(known_ ? capacity_ : FetchBuffer::kMaxLength) +
+                      L" bytes");
+        return false;
+      }
+      std::size_t grown = capacity_ * 2 > wanted ? capacity_ * 2 : wanted;
+      if (grown > FetchBuffer::kMaxLength) grown = FetchBuffer::kMaxLength;
+      if (!Grow(grown)) {
+        Fail(err, L"out of memory for a response body of " + std::to_wstring(wanted) + L" bytes");
+        return false;
+      }
+    }
+    std::memcpy(block_.get() + used_, bytes, size);
+    used_ += size;
+    return true;
+  }
+
+  unsigned Status() const { return status_; }
+  std::int64_t TooLarge() const { return tooLarge_; }
+  bool OutOfMemory() const { return outOfMemory_; }
+  std::unique_ptr<std::uint8_t[]> TakeBlock() {
+    if (!block_ && !Reserve(0)) return nullptr;
+    block_[used_] = 0;
+    return std::move(block_);
+  }
+  std::size_t Used() const { return used_; }
+
+ private:
+  bool Reserve(std::size_t capacity) {
+    block_.reset(new (std::nothrow) std::uint8_t[capacity + 1]);
+    if (!block_) {
+      outOfMemory_ = true;
+      return false;
+    }
+    capacity_ = capacity;
+    block_[0] = 0;
+    if (capacity >= kLargeBlock) platform::PrepareLargeBlock(block_.get(), capacity + 1);
+    return true;
+  }
+
+  bool Grow(std::size_t capacity) {
+    std::unique_ptr<std::uint8_t[]> bigger(new (std::nothrow) std::uint8_t[capacity + 1]);
+    if (!bigger) return false;
+    if (capacity >= kLargeBlock) platform::PrepareLargeBlock(bigger.get(), capacity + 1);
+    std::memcpy(bigger.get(), block_.get(), used_);
+    block_ = std::move(bigger);
+    capacity_ = capacity;
+    return true;
+  }
+
+  static void Fail(platform::Error* err, std::wstring message) {
+    if (err) {
+      err->code = 0;
+      err->message = std::move(message);
+    }
+  }
+
+  unsigned status_ = 0;
+  bool known_ = false;
+  bool outOfMemory_ = false;
+  std::int64_t tooLarge_ = -1;
+  std::unique_ptr<std::uint8_t[]> block_;
+  std::size_t capacity_ = 0;
+  std::size_t used_ = 0;
+};
+
+}  // namespace
+
+int FetchBuffer::HttpFetchOnce(const wchar_t* url) {
+  if (url == nullptr) {
+    theLog.Write(L"invalid url.");
+    return 0;
+  }
+  theLog.Write(L"start get url: %s", url);
+  BodyCollector body;
+  platform::Error err;
+  if (!platform::HttpGet(url, body, &err, timeouts)) {
+    LogException(err);
+    return 0;
+  }
+  if (body.Status() >= 400) {
+    theLog.Write(L"invalid http statue: %d from:%s", body.Status(), url);
+    return 0;
+  }
+  if (body.TooLarge() >= 0) {
+    LogException({0, L"Content-Length " + std::to_wstring(body.TooLarge()) + L" is more than " +
+                         std::to_wstring(kMaxLength) + L" bytes"});
+    return 0;
+  }
+  if (body.OutOfMemory()) {
+    LogException({0, L"out of memory for the response body"});
+    return 0;
+  }
+  std::unique_ptr<std::uint8_t[]> block = body.TakeBlock();
+  if (!block) {
+    LogException({0, L"out of memory for the response body"});
+    return 0;
+  }
+  data = std::move(block);
+  length = body.Used();
+  theLog.Write(L"http complete, len = %d", length);
+  return 1;
+}
+
+int FetchBuffer::HttpFetch(const wchar_t* url) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (HttpFetchOnce(url)) return 1;
+  }
+  return 0;
+}
+
+std::wstring FetchBuffer::AsText() const {
+  if (!data || length == 0) return {};
+  std::wstring text;
+  text.reserve(std::strlen(reinterpret_cast<const char*>(data.get())));
+  for (std::size_t i = 0; i < length && data[i] != 0; ++i) text += static_cast<wchar_t>(data[i]);
+  return text;
+}
