@@ -1,0 +1,244 @@
+// The steps of the in-process launch that need no Java VM, in this test process.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "branding.h"
+#include "javahost/java_launch_internal.h"
+#include "launch_case_support.h"
+#include "platform/dynlib.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using testing_support::NativeSeparators;
+using testing_support::ReadBytes;
+using testing_support::TempDir;
+using testing_support::WriteBytes;
+
+namespace {
+
+std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+std::string Text(const std::vector<std::uint8_t>& b) { return {b.begin(), b.end()}; }
+
+std::string Scrambled(const std::string& plain) {
+  std::string out = plain;
+  for (char& c : out) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ branding::kJarKey);
+  return out;
+}
+
+std::vector<std::string> FolderNames(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST(ReadJarFile, UnscramblesTheWholeFile) {
+  TempDir dir;
+  // Every byte value, and more than one read's worth, so that no byte is skipped or doubled.
+  std::string plain;
+  for (int i = 0; i < 300000; ++i) plain += static_cast<char>((i * 7 + i / 256) & 0xFF);
+  WriteBytes(dir / "main.jar", Scrambled(plain));
+  std::vector<std::uint8_t> bytes;
+  ASSERT_TRUE(javahost::ReadJarFile((dir / "main.jar").wstring(), &bytes));
+  EXPECT_TRUE(Text(bytes) == plain);
+}
+
+TEST(ReadJarFile, MissingOrEmptyFileYieldsNothing) {
+  TempDir dir;
+  WriteBytes(dir / "empty.jar", "");
+  fs::create_directories(dir / "folder.jar");
+  for (const char* name : {"missing.jar", "empty.jar", "folder.jar"}) {
+    std::vector<std::uint8_t> bytes;
+    EXPECT_FALSE(javahost::ReadJarFile((dir / name).wstring(), &bytes)) << name;
+    EXPECT_TRUE(bytes.empty()) << name;
+  }
+}
+
+TEST(WriteJarReplacing, WritesANewFileAndLeavesNothingElse) {
+  TempDir dir;
+  std::wstring path = (dir / "_Temp").wstring();
+  auto bytes = Bytes("first jar");
+  EXPECT_EQ(javahost::WriteJarReplacing(path, bytes.data(), bytes.size()), path);
+  EXPECT_EQ(ReadBytes(dir / "_Temp"), "first jar");
+  // A shorter jar over a longer one: no tail of the old one may stay.
+  auto shorter = Bytes("2nd");
+  EXPECT_EQ(javahost::WriteJarReplacing(path, shorter.data(), shorter.size()), path);
+  EXPECT_EQ(ReadBytes(dir / "_Temp"), "2nd");
+  EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"_Temp"});
+}
+
+// A second copy of the application still running from "_Temp" must keep reading the jar it
+// started with, whole; the new launch must get the new jar, wherever it had to go.
+TEST(WriteJarReplacing, FileHeldOpenByARunningCopyIsNeverTruncated) {
+  for (auto mode : {platform::OpenMode::kReadShared, platform::OpenMode::kReadExclusive}) {
+    TempDir dir;
+    std::wstring path = (dir / "_Temp").wstring();
+    std::string old(100000, 'o');
+    WriteBytes(dir / "_Temp", old);
+    platform::File running;
+    ASSERT_TRUE(running.Open(path, mode));
+
+    auto bytes = Bytes("the updated jar");
+    std::wstring written = javahost::WriteJarReplacing(path, bytes.data(), bytes.size());
+    ASSERT_FALSE(written.empty());
+    EXPECT_EQ(fs::path(written).parent_path(), dir.Path());
+    EXPECT_EQ(ReadBytes(written), "the updated jar");
+
+    std::string seen(old.size() + 1, '\0');
+    size_t total = 0, got = 0;
+    while (running.Read(seen.data() + total, seen.size() - total, &got) && got > 0) total += got;
+    seen.resize(total);
+    EXPECT_TRUE(seen == old) << "the running copy read " << total << " bytes";
+  }
+}
+
+TEST(WriteJarReplacing, UnreplaceableTempGoesToAUniqueFileBesideIt) {
+  TempDir dir;
+  fs::create_directories(dir / "_Temp" / "in-the-way");  // nothing can be renamed over a folder
+  std::wstring path = (dir / "_Temp").wstring();
+  auto bytes = Bytes("jar bytes");
+  std::wstring first = javahost::WriteJarReplacing(path, bytes.data(), bytes.size());
+  std::wstring second = javahost::WriteJarReplacing(path, bytes.data(), bytes.size());
+  ASSERT_FALSE(first.empty());
+  EXPECT_NE(first, path);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(fs::path(first).parent_path(), dir.Path());
+  EXPECT_EQ(fs::path(first).filename().wstring().rfind(L"_Temp", 0), 0u);
+  EXPECT_EQ(ReadBytes(first), "jar bytes");
+  EXPECT_EQ(ReadBytes(second), "jar bytes");
+}
+
+TEST(WriteJarReplacing, NoFolderWritesNothing) {
+  TempDir dir;
+  auto bytes = Bytes("jar bytes");
+  EXPECT_EQ(javahost::WriteJarReplacing((dir / "absent" / "_Temp").wstring(), bytes.data(), bytes.size()),
+            L"");
+  EXPECT_TRUE(FolderNames(dir.Path()).empty());
+}
+
+TEST(JvmLoadFolder, CutsAtTheSecondSeparatorFromTheEnd) {
+  struct Row {
+    std::wstring path, folder;
+  } rows[] = {
+      {NativeSeparators(L"C:\\A\\java\\bin\\client\\jvm.dll"), NativeSeparators(L"C:\\A\\java\\bin")},
+      {L"C:/A/java/bin/client/jvm.dll", L"C:/A/java/bin"},
+      {L"/opt/app/java/lib/server/libjvm.so", L"/opt/app/java/lib"},
+      {NativeSeparators(L"client\\jvm.dll"), NativeSeparators(L"client\\jvm.dll")},  // one: whole
+      {L"jvm.dll", L"jvm.dll"},
+      {L"", L""},
+      {NativeSeparators(L"\\bin\\jvm.dll"), L""},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(javahost::JvmLoadFolder(row.path), row.folder) << platform::WideToUtf8(row.path);
+}
+
+// A runtime laid out as the launcher expects, whose "VM library" is the test library.
+class LoadJvmLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(runtime / "bin" / "client");
+    fs::copy_file(launch_cases::NotAJvmLibrary(), library);
+  }
+  TempDir dir;
+  fs::path runtime = dir / "java";
+  fs::path library = runtime / "bin" / "client" / launch_cases::NotAJvmLibrary().filename();
+};
+
+TEST_F(LoadJvmLibraryTest, LoadsFromTheBinFolderAndRestoresTheCurrentFolder) {
+  // The forward-slash form of the path must be cut the same way.
+  std::wstring slashed = library.wstring();
+  for (wchar_t& c : slashed)
+    if (platform::IsPathSeparator(c)) c = L'/';
+  for (const std::wstring& path : {library.wstring(), slashed}) {
+    TempDir elsewhere;
+    testing_support::ScopedCurrentDir cd(elsewhere.Path());
+    platform::Error err;
+    platform::LibraryHandle handle = javahost::LoadJvmLibrary(path, &err);
+    ASSERT_NE(handle, nullptr) << platform::WideToUtf8(err.message);
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), elsewhere.Path()));
+    auto loadedIn = reinterpret_cast<const wchar_t* (*)()>(
+        platform::FindLibrarySymbol(handle, "TestLibraryLoadedIn"));
+    ASSERT_NE(loadedIn, nullptr);
+    EXPECT_TRUE(fs::equivalent(fs::path(loadedIn()), runtime / "bin")) << fs::path(loadedIn()).string();
+    EXPECT_EQ(platform::FindLibrarySymbol(handle, "JNI_CreateJavaVM"), nullptr);
+    platform::FreeDynamicLibrary(handle);
+    // The next round loads a fresh copy: a loaded module would not run its start-up again.
+    fs::remove(library);
+    fs::copy_file(launch_cases::NotAJvmLibrary(), library);
+  }
+}
+
+TEST_F(LoadJvmLibraryTest, FailedLoadGivesTheSystemsErrorAndRestoresTheCurrentFolder) {
+  WriteBytes(runtime / "bin" / "client" / "garbage.lib", "this is no library at all");
+  for (const fs::path& path : {runtime / "bin" / "client" / "garbage.lib", runtime / "bin" / "missing.lib",
+                               dir / "no" / "such" / "folder" / "x.lib"}) {
+    testing_support::ScopedCurrentDir cd(dir.Path());
+    platform::Error err;
+    EXPECT_EQ(javahost::LoadJvmLibrary(path.wstring(), &err), nullptr) << path.string();
+    EXPECT_FALSE(err.message.empty()) << path.string();
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), dir.Path())) << path.string();
+  }
+}
+
+TEST(BuildJvmOptions, ClassPathIsDotTempJarAndLibTextAtFullLength) {
+  const std::wstring sep(1, platform::kClassPathSeparator);
+  std::wstring tempJar = NativeSeparators(L"C:\\Users\\u\\AppData\\Local\\_Temp");
+  std::wstring longLibs;
+  for (int i = 0; i < 200; ++i) longLibs += (i ? sep : L"") + NativeSeparators(L"lib\\library-number-") + std::to_wstring(i) + L".jar";
+  struct Row {
+    std::wstring temp, libs, expected;
+  } rows[] = {
+      {tempJar, L"a.jar" + sep + L"b.jar", L"-Djava.class.path=." + sep + tempJar + sep + L"a.jar" + sep + L"b.jar"},
+      {tempJar, L"", L"-Djava.class.path=." + sep + tempJar + sep},  // ends with the separator
+      {L"", L"a.jar", L"-Djava.class.path=." + sep + sep + L"a.jar"},  // no local app data folder
+      {tempJar, longLibs, L"-Djava.class.path=." + sep + tempJar + sep + longLibs},
+  };
+  for (const Row& row : rows) {
+    javahost::JvmOptions built = javahost::BuildJvmOptions(row.temp, row.libs);
+    EXPECT_EQ(built.classPathOption, row.expected);
+    std::vector<std::string> expected;
+    for (const char* option : branding::kJvmOptions)
+      expected.push_back(std::string(option) == "-Djava.class.path" ? platform::WideToAnsi(row.expected) : option);
+    EXPECT_EQ(built.options, expected);
+  }
+}
+
+// A user name in a script that the ANSI code page lacks must still give a usable class-path
+// element (Windows: the short name); never question marks.
+TEST(BuildJvmOptions, ElementsOutsideTheCodePageStayUsable) {
+  TempDir dir;
+  fs::path folder = dir / launch_cases::PathOf(L"\u0645\u0644\u0641 \u0e44\u0e17\u0e22 user");
+  fs::create_directories(folder);
+  WriteBytes(folder / "_Temp", "jar");
+  fs::create_directories(folder / launch_cases::PathOf(L"lib \u0e44\u0e17\u0e22"));
+  WriteBytes(folder / launch_cases::PathOf(L"lib \u0e44\u0e17\u0e22") / "x.jar", "lib");
+
+  std::string element = platform::ClassPathElement(launch_cases::WideOf(folder / "_Temp"));
+  EXPECT_EQ(element.find('?'), std::string::npos) << element;
+  EXPECT_TRUE(platform::FileExists(platform::ThreadAnsiToWide(element))) << element;
+
+  // libText's elements are relative to the working folder and converted one by one.
+  testing_support::ScopedCurrentDir cd(folder);
+  std::wstring lib = launch_cases::WideOf(launch_cases::PathOf(L"lib \u0e44\u0e17\u0e22") / "x.jar");
+  javahost::JvmOptions built = javahost::BuildJvmOptions(launch_cases::WideOf(folder / "_Temp"), lib);
+  std::string classPath;
+  for (const std::string& option : built.options)
+    if (option.rfind("-Djava.class.path=", 0) == 0) classPath = option.substr(18);
+  EXPECT_EQ(classPath.find('?'), std::string::npos) << classPath;
+  std::string libElement = classPath.substr(classPath.rfind(static_cast<char>(platform::kClassPathSeparator)) + 1);
+  EXPECT_TRUE(platform::FileExists(platform::ThreadAnsiToWide(libElement))) << libElement;
+}
+
+TEST(ToUtf16, GivesUtf16CodeUnits) {
+  std::wstring text = L"C:\\\u5de5\u4f5c\\\U0001D11E.exe";
+  std::u16string expected = u"C:\\\u5de5\u4f5c\\\U0001D11E.exe";
+  EXPECT_EQ(javahost::ToUtf16(text), expected);
+  EXPECT_EQ(javahost::ToUtf16(L""), u"");
+}

@@ -1,0 +1,163 @@
+// CreateJarAndRun with the real Java VM (OpenJDK's libjvm.so in the runtime beside the
+// runner), each case in a process of its own: a VM can be created only once per process.
+// Linux only: no Windows Java runtime exists on the build machines (the Windows build checks
+// the same calls against a test double of jvm.dll instead).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "branding.h"
+#include "launch_case_support.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace launch_cases;
+using testing_support::ReadBytes;
+using testing_support::TempDir;
+
+namespace {
+
+const std::wstring kSep(1, platform::kClassPathSeparator);
+
+fs::path TempJar() { return PathOf(platform::LocalAppDataFolder()) / "_Temp"; }
+
+bool OptionsHold(const char* wanted) {
+  for (const char* option : branding::kJvmOptions)
+    if (std::strcmp(option, wanted) == 0) return true;
+  return false;
+}
+
+class RealVm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(LaunchDir() / PathOf(platform::JvmLibraryCandidates().at(0))))
+        << "the runtime beside the runner is missing";
+    // The temporary jar's folder name is not ASCII, to show that the VM gets a locale that
+    // can decode the class path even when the user's has none.
+    ASSERT_NE(platform::LocalAppDataFolder().find(L'\u6570'), std::wstring::npos);
+  }
+  // The case runs app's jar, stored scrambled as "main.jar", without a UTF-8 locale.
+  LaunchCase Case(const std::string& app) {
+    fs::copy_file(ScrambledJar(app), work / "main.jar", fs::copy_options::overwrite_existing);
+    LaunchCase c;
+    c.workDir = work.Path();
+    c.environment = {L"LC_ALL=C", L"LANG=C", L"LC_CTYPE="};
+    return c;
+  }
+  std::vector<std::string> Tail(const LaunchOutcome& out, size_t n) {
+    return out.log.size() < n ? out.log : std::vector<std::string>(out.log.end() - n, out.log.end());
+  }
+  TempDir work;
+};
+
+}  // namespace
+
+TEST_F(RealVm, EntryGetsTheExecutablePathAndTheClassPath) {
+  fs::create_directories(work / PathOf(L"\u5e93 1"));
+  fs::copy_file(PlainJar("helper"), work / PathOf(L"\u5e93 1") / "helper.jar");
+  // With and without a UTF-8 locale in the environment.
+  for (const wchar_t* locale : {L"LC_ALL=C", L"LC_ALL=C.UTF-8"}) {
+    fs::remove(work / "entry.txt");
+    fs::remove(TempJar());
+    LaunchCase c = Case("entry");
+    c.environment[0] = locale;
+    c.libText = L"libs/absent.jar" + kSep + L"\u5e93 1/helper.jar";
+    LaunchOutcome out = RunLaunchCase(c);
+    ASSERT_EQ(out.exitCode, 0) << platform::WideToUtf8(locale);
+    EXPECT_EQ(out.localAppData, platform::LocalAppDataFolder());
+
+    std::wstring jvm = WideOf(LaunchDir() / platform::JvmLibraryCandidates().at(0));
+    std::wstring temp = WideOf(TempJar());
+    std::wstring classPath = L"." + kSep + temp + kSep + c.libText;
+    EXPECT_EQ(out.log, (std::vector<std::string>{
+                           Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=main.jar"),
+                           Ansi(temp),
+                           Ansi(L"write jar to:" + temp),
+                           Ansi(L"jvm param:-Djava.class.path=" + classPath),
+                           "start load jvm dll.",
+                           "load jvm dll complete!!!",
+                           "start create java vm.",
+                           "create java vm now!!!",
+                           "find main class",
+                           "find main mathod",
+                           "load jar success",
+                       }));
+    EXPECT_TRUE(ReadBytes(TempJar()) == ReadBytes(PlainJar("entry")));
+
+    std::string entry = ReadBytes(work / "entry.txt");
+    EXPECT_EQ(Field(entry, "path"), platform::WideToUtf8(WideOf(RunnerPath())));
+    EXPECT_EQ(Field(entry, "classpath"), platform::WideToUtf8(classPath));
+    EXPECT_EQ(Field(entry, "helper"), "found") << "libText's entries reach the class path";
+    if (OptionsHold("-Djava.compiler=NONE")) {
+      EXPECT_NE(Field(entry, "vminfo").find("interpreted mode"), std::string::npos) << Field(entry, "vminfo");
+    }
+    EXPECT_TRUE(fs::equivalent(PathOf(out.cwdAfter), work.Path()));
+  }
+}
+
+TEST_F(RealVm, LongExecutablePathReachesTheEntryWhole) {
+  fs::path folder = work / std::string(150, 'd');
+  fs::create_directories(folder);
+  fs::copy_file(RunnerPath(), folder / RunnerPath().filename());
+  LaunchCase c = Case("entry");
+  c.runner = folder / RunnerPath().filename();
+  c.jvmPath = WideOf(LaunchDir() / platform::JvmLibraryCandidates().at(0));
+  LaunchOutcome out = RunLaunchCase(c);
+  ASSERT_EQ(out.exitCode, 0);
+  std::string path = Field(ReadBytes(work / "entry.txt"), "path");
+  EXPECT_GT(path.size(), 127u);
+  EXPECT_EQ(path, platform::WideToUtf8(WideOf(c.runner)));
+}
+
+TEST_F(RealVm, ReturnsOnlyAfterTheApplicationsThreadsHaveEnded) {
+  // The entry returns at once; its non-daemon thread writes its file a second later, and a
+  // daemon thread never ends: the VM is destroyed (and unloaded) with it still there.
+  LaunchOutcome out = RunLaunchCase(Case("threads"));
+  EXPECT_EQ(out.exitCode, 0);
+  EXPECT_EQ(out.resultCode, "0");
+  EXPECT_TRUE(fs::exists(work / "entry-returned.txt"));
+  EXPECT_TRUE(fs::exists(work / "thread-done.txt"));
+}
+
+TEST_F(RealVm, ExceptionFromTheEntryIsLoggedAndCleared) {
+  LaunchOutcome out = RunLaunchCase(Case("throws"));
+  EXPECT_EQ(out.exitCode, 0);
+  EXPECT_EQ(Tail(out, 3), (std::vector<std::string>{
+                              "find main mathod",
+                              "java exception: java.lang.IllegalStateException: thrown by the test application",
+                              "load jar success"}));
+}
+
+TEST_F(RealVm, JarWithoutTheEntryClassGivesCode4) {
+  LaunchOutcome out = RunLaunchCase(Case("noclass"));
+  EXPECT_EQ(out.exitCode, 4);
+  EXPECT_EQ(out.resultCode, "4") << "DestroyJavaVM returned";
+  EXPECT_EQ(Tail(out, 4), (std::vector<std::string>{
+                              "create java vm now!!!", "find main class", "FindClass zobj/Run failed\n",
+                              "java exception: java.lang.NoClassDefFoundError: zobj/Run"}));
+}
+
+TEST_F(RealVm, ClassWithoutTheEntryMethodGivesCode5) {
+  LaunchOutcome out = RunLaunchCase(Case("nomethod"));
+  EXPECT_EQ(out.exitCode, 5);
+  EXPECT_EQ(out.resultCode, "5");
+  ASSERT_EQ(Tail(out, 3).size(), 3u);
+  EXPECT_EQ(Tail(out, 3)[0], "find main mathod");
+  EXPECT_EQ(Tail(out, 3)[1], "getMethodID runWithPath failed");
+  EXPECT_EQ(Tail(out, 3)[2].rfind("java exception: java.lang.NoSuchMethodError: ", 0), 0u) << Tail(out, 3)[2];
+}
+
+TEST_F(RealVm, VmThatCannotBeCreatedGivesCode3) {
+  LaunchCase c = Case("entry");
+  // The VM itself reads this variable; an unknown flag makes JNI_CreateJavaVM fail.
+  c.environment.push_back(L"JAVA_TOOL_OPTIONS=-XX:+NoSuchFlagForTheLaunchTest");
+  LaunchOutcome out = RunLaunchCase(c);
+  EXPECT_EQ(out.exitCode, 3);
+  EXPECT_EQ(Tail(out, 3), (std::vector<std::string>{"start create java vm.", "create java vm now!!!",
+                                                    "create java vm fail!!!"}));
+  EXPECT_FALSE(fs::exists(work / "entry.txt"));
+}

@@ -1,0 +1,211 @@
+#include "publisher.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <type_traits>
+
+#include "branding.h"
+#include "platform/atomic_file.h"
+#include "platform/platform.h"
+#include "update/md5_checksum.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr wchar_t kRuntimePath[] = L"install/runtime/";
+constexpr wchar_t kLibFolder[] = L"lib";
+
+// Wide text and std::filesystem paths, in the platform's own encoding of file names
+// (UTF-16 on Windows, UTF-8 on Linux) rather than the C library's locale. Templates, so
+// that only the branch of the platform's path type is compiled.
+template <typename Path = fs::path>
+Path ToPath(const std::wstring& text) {
+  if constexpr (std::is_same_v<typename Path::value_type, wchar_t>) return Path(text);
+  else return Path(platform::WideToUtf8(text));
+}
+template <typename Path>
+std::wstring FromPath(const Path& path) {
+  if constexpr (std::is_same_v<typename Path::value_type, wchar_t>) return path.native();
+  else return platform::Utf8ToWide(path.native());
+}
+
+bool ReadWhole(const std::wstring& path, std::string* bytes, std::wstring* error) {
+  platform::File file;
+  platform::Error err;
+  if (!file.Open(path, platform::OpenMode::kReadShared, &err)) {
+    *error = path + L": " + err.message;
+    return false;
+  }
+  bytes->clear();
+  char buffer[65536];
+  for (;;) {
+    size_t got = 0;
+    if (!file.Read(buffer, sizeof buffer, &got, &err)) {
+      *error = path + L": " + err.message;
+      return false;
+    }
+    if (got == 0) return true;
+    bytes->append(buffer, got);
+  }
+}
+
+// Splits "a/b" into its parts; false when a part is not a plain name.
+bool SplitFolder(const std::wstring& folder, std::vector<std::wstring>* parts) {
+  parts->clear();
+  size_t start = 0;
+  while (start <= folder.size()) {
+    size_t end = folder.find(L'/', start);
+    if (end == std::wstring::npos) end = folder.size();
+    std::wstring part = folder.substr(start, end - start);
+    if (!part.empty()) {
+      if (!IsPlainName(part)) return false;
+      parts->push_back(part);
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+class Writer {
+ public:
+  Writer(fs::path root, PublishResult* result) : root_(std::move(root)), result_(result) {}
+
+  // Writes `bytes` to root/relative unless the file holds them already.
+  bool Put(const std::wstring& relative, const std::string& bytes) {
+    fs::path target = root_ / ToPath(relative);
+    std::string existing;
+    std::wstring ignored;
+    if (fs::is_regular_file(target) && ReadWhole(FromPath(target), &existing, &ignored) &&
+        existing == bytes) {
+      result_->unchanged.push_back(relative);
+      return true;
+    }
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    platform::Error err;
+    if (!platform::WriteFileAtomically(FromPath(target), bytes.data(), bytes.size(), &err)) {
+      result_->error = FromPath(target) + L": " + err.message;
+      return false;
+    }
+    result_->written.push_back(relative);
+    return true;
+  }
+
+ private:
+  fs::path root_;
+  PublishResult* result_;
+};
+
+}  // namespace
+
+bool IsPlainName(const std::wstring& name) {
+  if (name.empty() || name[0] == L'.') return false;
+  return std::all_of(name.begin(), name.end(), [](wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+           c == L'.' || c == L'_' || c == L'+' || c == L'-';
+  });
+}
+
+std::wstring BuiltServerUrl() {
+  std::wstring base = branding::kRuntimeBaseUrl;
+  const std::wstring tail = kRuntimePath;
+  if (base.size() >= tail.size() && base.compare(base.size() - tail.size(), tail.size(), tail) == 0)
+    base.resize(base.size() - tail.size());
+  return base;
+}
+
+PublishResult Publish(const PublishRequest& request) {
+  PublishResult result;
+
+  std::vector<std::wstring> folderParts;
+  if (!SplitFolder(request.folder, &folderParts)) {
+    result.error = L"the application folder may hold only letters, digits and . _ + - between '/': " +
+                   request.folder;
+    return result;
+  }
+  std::wstring folder;
+  for (const std::wstring& part : folderParts) folder += part + L"/";
+
+  std::wstring jarName = request.jarName.empty() ? FromPath(ToPath(request.jarPath).filename())
+                                                 : request.jarName;
+  if (!IsPlainName(jarName)) {
+    result.error = L"the jar name may hold only letters, digits and . _ + -: " + jarName;
+    return result;
+  }
+
+  std::wstring serverUrl = request.serverUrl.empty() ? BuiltServerUrl() : request.serverUrl;
+  if (serverUrl.rfind(L"http://", 0) != 0 && serverUrl.rfind(L"https://", 0) != 0) {
+    result.error = L"the server URL must start with http:// or https://: " + serverUrl;
+    return result;
+  }
+  if (serverUrl.back() != L'/') serverUrl += L'/';
+  if (serverUrl + kRuntimePath != branding::kRuntimeBaseUrl)
+    result.warnings.push_back(L"this launcher fetches runtime libraries from " +
+                              std::wstring(branding::kRuntimeBaseUrl) +
+                              L", not from this server: serve install/runtime/ there too");
+
+  // The jar.
+  std::string jar;
+  if (!ReadWhole(request.jarPath, &jar, &result.error)) return result;
+  if (jar.empty()) {
+    result.error = request.jarPath + L": the jar is empty";
+    return result;
+  }
+  // A jar is a zip archive; anything else (an already scrambled .pak, for one) would
+  // reach users as a broken application.
+  if (jar.compare(0, 4, std::string("PK\x03\x04", 4)) != 0) {
+    result.error = request.jarPath + L": not a jar (zip) file";
+    return result;
+  }
+  if (jar.find("zobj/Run.class") == std::string::npos)
+    result.warnings.push_back(request.jarPath +
+                              L": holds no zobj/Run.class; the launcher will report cod=4");
+
+  // The libraries, in name order so that the same input always gives the same libs.txt.
+  std::vector<std::pair<std::wstring, fs::path>> libs;
+  if (!request.libsFolder.empty()) {
+    std::error_code ec;
+    fs::directory_iterator it(ToPath(request.libsFolder), ec);
+    if (ec) {
+      result.error = request.libsFolder + L": " + platform::Utf8ToWide(ec.message());
+      return result;
+    }
+    for (const fs::directory_entry& entry : it) {
+      if (!entry.is_regular_file()) continue;
+      std::wstring name = FromPath(entry.path().filename());
+      if (!IsPlainName(name)) {
+        result.error = FromPath(entry.path()) +
+                       L": a library name may hold only letters, digits and . _ + -";
+        return result;
+      }
+      libs.emplace_back(name, entry.path());
+    }
+    std::sort(libs.begin(), libs.end());
+  }
+
+  std::string pak = jar;
+  for (char& c : pak) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ branding::kJarKey);
+  result.md5 = CMD5Checksum::GetMD5(pak.data(), pak.size());
+
+  Writer writer(ToPath(request.serverRoot), &result);
+  std::wstring libsText;
+  for (const auto& [name, path] : libs) {
+    std::string bytes;
+    if (!ReadWhole(FromPath(path), &bytes, &result.error)) return result;
+    std::wstring entry = std::wstring(kLibFolder) + L"/" + name;
+    if (!writer.Put(kRuntimePath + entry, bytes)) return result;
+    if (!libsText.empty()) libsText += L';';
+    libsText += entry;
+  }
+  if (!writer.Put(folder + result.md5 + L".pak", pak)) return result;
+  if (!writer.Put(folder + L"libs.txt", platform::WideToUtf8(libsText))) return result;
+  if (!writer.Put(folder + L"update.txt", platform::WideToUtf8(result.md5))) return result;
+
+  result.configLine = serverUrl + folder + jarName;
+  result.ok = true;
+  return result;
+}
