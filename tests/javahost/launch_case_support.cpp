@@ -14,6 +14,25 @@ namespace launch_cases {
 fs::path LaunchDir() { return testing_support::ExecutableDir(); }
 fs::path PlainJar(const std::string& app) { return LaunchDir() / "apps" / (app + ".jar"); }
 fs::path ScrambledJar(const std::string& app) { return LaunchDir() / "apps" / (app + ".scrambled"); }
+fs::path TempJar() { return PathOf(platform::LocalAppDataFolder()) / "_Temp"; }
+
+std::vector<std::string> SuccessLog(const std::wstring& jvm, const std::wstring& classPath) {
+  std::wstring temp = WideOf(TempJar());
+  return {
+      Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=main.jar"),
+      Ansi(temp),
+      Ansi(L"write jar to:" + temp),
+      Ansi(L"jvm param:-Djava.class.path=" + classPath),
+      "start load jvm dll.",
+      "load jvm dll complete!!!",
+      "start create java vm.",
+      "create java vm now!!!",
+      "find main class",
+      "find main mathod",
+      "load jar success",
+  };
+}
+
 fs::path NotAJvmLibrary() { return LaunchDir() / NOT_A_JVM_LIBRARY; }
 fs::path RunnerPath() { return LaunchDir() / LAUNCH_CASE_RUNNER; }
 

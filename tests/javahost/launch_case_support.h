@@ -48,6 +48,12 @@ std::filesystem::path RunnerPath();
 // Text as t.log holds it (the ANSI code page; UTF-8 on Linux).
 std::string Ansi(const std::wstring& text);
 
+// The temporary jar that a launch writes: "_Temp" in the local application data folder.
+std::filesystem::path TempJar();
+
+// t.log's messages of a launch that ran the entry method, for a VM library and a class path.
+std::vector<std::string> SuccessLog(const std::wstring& jvm, const std::wstring& classPath);
+
 // "key=value" lines of a file written by a test application or the runner.
 std::string Field(const std::string& text, const std::string& key);
 

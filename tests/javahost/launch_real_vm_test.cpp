@@ -23,8 +23,6 @@ namespace {
 
 const std::wstring kSep(1, platform::kClassPathSeparator);
 
-fs::path TempJar() { return PathOf(platform::LocalAppDataFolder()) / "_Temp"; }
-
 bool OptionsHold(const char* wanted) {
   for (const char* option : branding::kJvmOptions)
     if (std::strcmp(option, wanted) == 0) return true;
@@ -73,19 +71,7 @@ TEST_F(RealVm, EntryGetsTheExecutablePathAndTheClassPath) {
     std::wstring jvm = WideOf(LaunchDir() / platform::JvmLibraryCandidates().at(0));
     std::wstring temp = WideOf(TempJar());
     std::wstring classPath = L"." + kSep + temp + kSep + c.libText;
-    EXPECT_EQ(out.log, (std::vector<std::string>{
-                           Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=main.jar"),
-                           Ansi(temp),
-                           Ansi(L"write jar to:" + temp),
-                           Ansi(L"jvm param:-Djava.class.path=" + classPath),
-                           "start load jvm dll.",
-                           "load jvm dll complete!!!",
-                           "start create java vm.",
-                           "create java vm now!!!",
-                           "find main class",
-                           "find main mathod",
-                           "load jar success",
-                       }));
+    EXPECT_EQ(out.log, SuccessLog(jvm, classPath));
     EXPECT_TRUE(ReadBytes(TempJar()) == ReadBytes(PlainJar("entry")));
 
     std::string entry = ReadBytes(work / "entry.txt");

@@ -18,7 +18,6 @@ using testing_support::WriteBytes;
 
 namespace {
 
-fs::path TempJar() { return PathOf(platform::LocalAppDataFolder()) / "_Temp"; }
 
 // The log lines up to the library load, which every case that reads a jar writes.
 std::vector<std::string> LinesBeforeTheLoad(const std::wstring& jvm, const std::wstring& libText) {

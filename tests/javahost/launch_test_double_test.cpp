@@ -23,7 +23,6 @@ using testing_support::WriteBytes;
 
 namespace {
 
-fs::path TempJar() { return PathOf(platform::LocalAppDataFolder()) / "_Temp"; }
 fs::path Runtime() { return LaunchDir() / platform::JvmLibraryCandidates().at(0); }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -86,19 +85,7 @@ TEST_F(JvmTestDouble, EntryGetsTheExecutablePathThroughTheJniCalls) {
   EXPECT_EQ(Record(), expected);
 
   std::wstring temp = WideOf(TempJar());
-  EXPECT_EQ(out.log, (std::vector<std::string>{
-                         Ansi(L"create JarAnd Run: jvm=" + WideOf(Runtime()) + L", jar=main.jar"),
-                         Ansi(temp),
-                         Ansi(L"write jar to:" + temp),
-                         Ansi(L"jvm param:-Djava.class.path=.;" + temp + L";" + c.libText),
-                         "start load jvm dll.",
-                         "load jvm dll complete!!!",
-                         "start create java vm.",
-                         "create java vm now!!!",
-                         "find main class",
-                         "find main mathod",
-                         "load jar success",
-                     }));
+  EXPECT_EQ(out.log, SuccessLog(WideOf(Runtime()), L".;" + temp + L";" + c.libText));
   EXPECT_TRUE(ReadBytes(TempJar()) == ReadBytes(PlainJar("entry")));
   EXPECT_TRUE(fs::equivalent(PathOf(out.cwdAfter), work.Path())) << "the current folder is restored after the load";
 }

@@ -59,6 +59,16 @@ std::vector<std::string> DecodeLogLines(const fs::path& path, std::uint8_t key) 
   return lines;
 }
 
+std::string BinaryBody(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  unsigned x = seed;
+  for (char& c : bytes) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 16);
+  }
+  return bytes;
+}
+
 std::wstring NativeSeparators(std::wstring path) {
   for (wchar_t& c : path)
     if (c == L'\\') c = platform::kPathSeparator;

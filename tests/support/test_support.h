@@ -42,6 +42,9 @@ std::filesystem::path ExecutableDir();
 // A t.log's bytes XOR-ed back with the key, split at CR LF (the terminators removed).
 std::vector<std::string> DecodeLogLines(const std::filesystem::path& path, std::uint8_t key);
 
+// Bytes of every value, zero included: a deterministic body for files and downloads.
+std::string BinaryBody(size_t size, unsigned seed = 1);
+
 // Windows paths in the tables of the tests, in the running platform's separators.
 std::wstring NativeSeparators(std::wstring path);
 

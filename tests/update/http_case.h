@@ -47,13 +47,4 @@ class HttpCase : public ::testing::Test {
   testing_support::ScopedCurrentDir cd;
 };
 
-// Bytes of every value, zero included, longer than any one network read.
-inline std::string BinaryBody(size_t size, unsigned seed = 1) {
-  std::string bytes(size, '\0');
-  unsigned x = seed;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 16);
-  }
-  return bytes;
-}
+using testing_support::BinaryBody;

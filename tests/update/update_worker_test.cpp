@@ -38,15 +38,6 @@ const wchar_t kVersionError[] = L"下载版本控制文件出错！";
 const wchar_t kPackageError[] = L"下载执行文件出错！";
 const wchar_t kWriteError[] = L"写入执行文件出错！";
 
-std::string Bytes(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned x = seed;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 16);
-  }
-  return bytes;
-}
 
 std::string Md5(const std::string& bytes) {
   return platform::WideToUtf8(CMD5Checksum::GetMD5(bytes.data(), bytes.size()));
@@ -152,7 +143,7 @@ class Worker : public ::testing::Test {
 };
 
 TEST_F(Worker, CurrentJarCostsTheListAndTheVersionFileOnly) {
-  const std::string jar = Bytes(40000, 1);
+  const std::string jar = testing_support::BinaryBody(40000, 1);
   PutLocalJar(jar);
   fs::create_directories(workDir / "lib");
   WriteBytes(workDir / "lib" / "x.jar", "present");
@@ -180,7 +171,7 @@ TEST_F(Worker, CurrentJarCostsTheListAndTheVersionFileOnly) {
 }
 
 TEST_F(Worker, NewVersionReplacesTheJarAndTheNextRunFindsItCurrent) {
-  const std::string next = Bytes(300000, 2);
+  const std::string next = testing_support::BinaryBody(300000, 2);
   server.Put(App("libs.txt"), "lib/x.jar");
   server.Put(Lib("lib/x.jar"), "library");
   Publish(next, Md5(next) + "\n");
@@ -189,7 +180,7 @@ TEST_F(Worker, NewVersionReplacesTheJarAndTheNextRunFindsItCurrent) {
     SCOPED_TRACE(hasOldJar ? "outdated jar" : "no jar yet");
     std::error_code ignored;
     fs::remove_all(workDir, ignored);
-    if (hasOldJar) PutLocalJar(Bytes(1000, 3));
+    if (hasOldJar) PutLocalJar(testing_support::BinaryBody(1000, 3));
     size_t before = Requests().size();
 
     Run();
@@ -211,8 +202,8 @@ TEST_F(Worker, NewVersionReplacesTheJarAndTheNextRunFindsItCurrent) {
 }
 
 TEST_F(Worker, EachFailureStopsAtItsStepWithItsText) {
-  const std::string old = Bytes(5000, 4);
-  const std::string next = Bytes(7000, 5);
+  const std::string old = testing_support::BinaryBody(5000, 4);
+  const std::string next = testing_support::BinaryBody(7000, 5);
   struct Case {
     const char* name;
     std::function<void(Worker&)> arrange;
@@ -246,7 +237,7 @@ TEST_F(Worker, EachFailureStopsAtItsStepWithItsText) {
          return Lines{w.App("libs.txt"), w.App("update.txt"), pak, pak, pak};
        }},
       {"package bytes differ from the published MD5",
-       [next](Worker& w) { w.server.Put(w.App(Md5(next) + ".pak"), Bytes(7000, 6)); }, kPackageError,
+       [next](Worker& w) { w.server.Put(w.App(Md5(next) + ".pak"), testing_support::BinaryBody(7000, 6)); }, kPackageError,
        {10, 20, 50, 70, 100},
        [next](Worker& w) {
          std::string pak = w.App(Md5(next) + ".pak");
@@ -301,7 +292,7 @@ TEST_F(Worker, JarThatCannotBeReplacedStaysAndIsReported) {
   // either system, just as when another program holds the jar or the disk is full.
   fs::create_directories(workDir / "main.jar");
   WriteBytes(workDir / "main.jar" / "inside", "kept");
-  const std::string next = Bytes(9000, 7);
+  const std::string next = testing_support::BinaryBody(9000, 7);
   server.Put(App("libs.txt"), "");
   Publish(next, Md5(next));
 
@@ -315,8 +306,8 @@ TEST_F(Worker, JarThatCannotBeReplacedStaysAndIsReported) {
 }
 
 TEST_F(Worker, DownloadStoppedHalfwayLeavesTheOldJarAndTheNextRunCompletes) {
-  const std::string old = Bytes(2000, 8);
-  const std::string next = Bytes(2 * 1024 * 1024, 9);
+  const std::string old = testing_support::BinaryBody(2000, 8);
+  const std::string next = testing_support::BinaryBody(2 * 1024 * 1024, 9);
   PutLocalJar(old);
   server.Put(App("libs.txt"), "");
   Publish(next, Md5(next));
