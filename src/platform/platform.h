@@ -47,6 +47,16 @@ void SetLastSystemError(Error* err);
 // Full path of the running executable, at whatever length the system reports it.
 std::wstring ExecutablePath();
 
+// The executable's file name without its extension: the HTTP user agent.
+inline std::wstring ProgramName() {
+  std::wstring exe = ExecutablePath();
+  std::size_t slash = LastPathSeparator(exe);
+  std::wstring name = slash == std::wstring::npos ? exe : exe.substr(slash + 1);
+  std::size_t dot = name.find_last_of(L'.');
+  if (dot != std::wstring::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
 // The user's Documents folder, without a trailing separator; empty when there is none.
 std::wstring DocumentsFolder();
 

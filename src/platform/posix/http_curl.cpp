@@ -93,14 +93,7 @@ int OnProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t 
   return 0;
 }
 
-std::string UserAgent() {
-  std::wstring exe = ExecutablePath();
-  size_t slash = exe.find_last_of(L'/');
-  std::wstring name = slash == std::wstring::npos ? exe : exe.substr(slash + 1);
-  size_t dot = name.find_last_of(L'.');
-  if (dot != std::wstring::npos && dot > 0) name.resize(dot);
-  return WideToUtf8(name);
-}
+std::string UserAgent() { return WideToUtf8(ProgramName()); }
 
 void SetError(Error* err, std::uint32_t code, std::wstring message) {
   if (err == nullptr) return;

@@ -76,14 +76,7 @@ void SetTimeouts(HINTERNET handle, const HttpTimeouts& timeouts) {
   InternetSetOptionW(handle, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &idle, sizeof idle);
 }
 
-std::wstring UserAgent() {
-  std::wstring exe = ExecutablePath();
-  size_t slash = exe.find_last_of(L"\\/");
-  std::wstring name = slash == std::wstring::npos ? exe : exe.substr(slash + 1);
-  size_t dot = name.find_last_of(L'.');
-  if (dot != std::wstring::npos && dot > 0) name.resize(dot);
-  return name;
-}
+std::wstring UserAgent() { return ProgramName(); }
 
 // The Content-Length header as a 64-bit number: -1 when absent, false when malformed.
 bool QueryContentLength(HINTERNET request, std::int64_t* length) {
