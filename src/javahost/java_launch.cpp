@@ -109,6 +109,8 @@ const std::wstring& TempJarPath() { return tempJarPath; }
 void ResetTempJarPathForTesting() { tempJarPath.clear(); }
 
 std::wstring WriteJarReplacing(const std::wstring& path, const std::uint8_t* bytes, size_t length) {
+  // Jars written beside "_Temp" by copies that have ended are no longer in use.
+  platform::RemoveStaleSiblings(path, L"run");
   if (platform::WriteFileAtomically(path, bytes, length)) return path;
   std::wstring beside = platform::UniqueSiblingName(path, L"run");
   platform::File file;

@@ -12,7 +12,31 @@ std::wstring UniqueSiblingName(const std::wstring& path, const wchar_t* tag) {
   return path + suffix;
 }
 
+void RemoveStaleSiblings(const std::wstring& path, const wchar_t* tag) {
+  std::size_t cut = LastPathSeparator(path);
+  std::wstring folder = cut == std::wstring::npos ? std::wstring() : path.substr(0, cut + 1);
+  std::wstring prefix = (cut == std::wstring::npos ? path : path.substr(cut + 1)) + L"." + tag + L"-";
+  for (const std::wstring& name : ListDirectory(folder)) {
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    // "<pid>-<counter>", digits only
+    std::size_t dash = name.find(L'-', prefix.size());
+    if (dash == std::wstring::npos || dash == prefix.size() || dash + 1 == name.size()) continue;
+    bool digits = true;
+    unsigned long pid = 0;
+    for (std::size_t i = prefix.size(); i < name.size() && digits; ++i) {
+      if (i == dash) continue;
+      if (name[i] < L'0' || name[i] > L'9') digits = false;
+      else if (i < dash) pid = pid * 10 + static_cast<unsigned long>(name[i] - L'0');
+    }
+    if (!digits || dash - prefix.size() > 10) continue;
+    if (pid == ProcessId() || ProcessIsRunning(pid)) continue;
+    RemoveFile(folder + name);
+  }
+}
+
 bool WriteFileAtomically(const std::wstring& path, const void* data, std::size_t size, Error* err) {
+  // Whatever an earlier, killed run left half-written beside the file goes first.
+  RemoveStaleSiblings(path, L"part");
   std::wstring temp = UniqueSiblingName(path, L"part");
   File file;
   if (!file.Open(temp, OpenMode::kWriteCreateExclusive, err)) return false;

@@ -15,7 +15,13 @@ namespace platform {
 bool WriteFileAtomically(const std::wstring& path, const void* data, std::size_t size,
                          Error* err = nullptr);
 
-// The name of a temporary file beside `path` that no other process or call uses.
+// The name of a temporary file beside `path` that no other process or call uses:
+// "<path>.<tag>-<process id>-<counter>".
 std::wstring UniqueSiblingName(const std::wstring& path, const wchar_t* tag);
+
+// Removes the UniqueSiblingName files of `path` and `tag` that processes which no longer
+// run left behind (a launcher killed while it wrote an update). Those of running processes
+// stay: they may still be written or in use.
+void RemoveStaleSiblings(const std::wstring& path, const wchar_t* tag);
 
 }  // namespace platform

@@ -96,6 +96,8 @@ void WriteStderr(const std::string& bytes);
 // another thread (the update worker) may still be using what they destroy.
 [[noreturn]] void ExitProcessNow(int code);
 unsigned long ProcessId();
+// Whether a process with that id exists now (ids are reused: a yes may be another process).
+bool ProcessIsRunning(unsigned long pid);
 
 // --- Files ---------------------------------------------------------------------------
 
@@ -139,6 +141,8 @@ class File {
 // or the new file, never a mix. False (and `to` untouched) when that cannot be done.
 bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err = nullptr);
 bool RemoveFile(const std::wstring& path);
+// Names of the entries of a folder ("" is the current one), without "." and "..".
+std::vector<std::wstring> ListDirectory(const std::wstring& folder);
 bool FileExists(const std::wstring& path);
 
 }  // namespace platform

@@ -107,11 +107,15 @@ TEST_F(LaunchFailure, LibraryWithoutTheVmEntryGivesCode3) {
 TEST_F(LaunchFailure, UnreplaceableTempJarIsWrittenBesideItAndUsed) {
   fs::remove_all(TempJar());
   fs::create_directories(TempJar() / "in-the-way");
+  // What a copy that has ended left beside "_Temp" is cleared away (no process has id 4000001).
+  const fs::path leftover = TempJar().parent_path() / "_Temp.run-4000001-0";
+  WriteBytes(leftover, "an ended copy's jar");
   fs::copy_file(ScrambledJar("entry"), work / "main.jar");
   std::wstring jvm = Runtime(ReadBytes(NotAJvmLibrary()));
   LaunchOutcome out = RunLaunchCase(Case(jvm));
   fs::remove_all(TempJar());
   EXPECT_EQ(out.exitCode, 3);
+  EXPECT_FALSE(fs::exists(leftover));
 
   std::wstring temp = WideOf(TempJar());
   ASSERT_GE(out.log.size(), 5u);

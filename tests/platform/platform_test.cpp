@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/atomic_file.h"
 #include "support/test_support.h"
 
@@ -87,6 +89,36 @@ TEST(AtomicFile, ReplacesWholeAndLeavesNoTemporaryFiles) {
   size_t entries = 0;
   for (auto& e : fs::directory_iterator(dir.Path())) (void)e, ++entries;
   EXPECT_EQ(entries, 1u);
+}
+
+TEST(AtomicFile, LeftoversOfEndedProcessesAreRemovedOnTheNextWrite) {
+  TempDir dir;
+  const std::string own = std::to_string(platform::ProcessId());
+  // No process has this id on either system (Windows ids are multiples of 4).
+  const std::string gone = "4000001";
+  ASSERT_FALSE(platform::ProcessIsRunning(4000001));
+  ASSERT_TRUE(platform::ProcessIsRunning(platform::ProcessId()));
+  const char* keep[] = {"main.jar.part-x-1", "main.jar.partial", "main.jar.part-", "other.jar.part-4000001-0",
+                        "main.jar.run-4000001-0"};
+  for (const char* name : keep) WriteBytes(dir / name, "keep");
+  WriteBytes(dir / ("main.jar.part-" + own + "-7"), "in use by this process");
+  WriteBytes(dir / ("main.jar.part-" + gone + "-0"), "half a jar from a killed run");
+  WriteBytes(dir / ("main.jar.part-" + gone + "-12"), "another");
+
+  ASSERT_TRUE(platform::WriteFileAtomically((dir / "main.jar").wstring(), "new", 3));
+  EXPECT_EQ(ReadBytes(dir / "main.jar"), "new");
+  EXPECT_FALSE(fs::exists(dir / ("main.jar.part-" + gone + "-0")));
+  EXPECT_FALSE(fs::exists(dir / ("main.jar.part-" + gone + "-12")));
+  EXPECT_TRUE(fs::exists(dir / ("main.jar.part-" + own + "-7")));
+  for (const char* name : keep) EXPECT_TRUE(fs::exists(dir / name)) << name;
+
+  // Relative names resolve in the current folder, as the worker's do.
+  WriteBytes(dir / ("lib.jar.part-" + gone + "-1"), "x");
+  testing_support::ScopedCurrentDir cd(dir.Path());
+  platform::RemoveStaleSiblings(L"lib.jar", L"part");
+  EXPECT_FALSE(fs::exists(dir / ("lib.jar.part-" + gone + "-1")));
+  auto names = platform::ListDirectory(L"");
+  EXPECT_NE(std::find(names.begin(), names.end(), L"main.jar"), names.end());
 }
 
 TEST(AtomicFile, FailureLeavesTheTargetUntouched) {

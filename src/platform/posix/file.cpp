@@ -1,5 +1,6 @@
 // Linux files. POSIX has no share modes: the exclusive modes of the Windows build become
 // plain opens here, and "replaced in one step" is rename(2) followed by a sync of the folder.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -123,6 +124,18 @@ bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err) {
 }
 
 bool RemoveFile(const std::wstring& path) { return ::unlink(WideToUtf8(path).c_str()) == 0; }
+
+std::vector<std::wstring> ListDirectory(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  DIR* dir = ::opendir(folder.empty() ? "." : WideToUtf8(folder).c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(Utf8ToWide(name));
+  }
+  ::closedir(dir);
+  return names;
+}
 
 bool FileExists(const std::wstring& path) {
   struct stat st;

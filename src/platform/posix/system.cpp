@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <pwd.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -216,5 +217,10 @@ void ExitProcessNow(int code) {
 }
 
 unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+
+bool ProcessIsRunning(unsigned long pid) {
+  if (pid == 0 || pid > static_cast<unsigned long>(INT_MAX)) return false;
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
 
 }  // namespace platform

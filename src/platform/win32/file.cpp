@@ -104,6 +104,22 @@ bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err) {
 
 bool RemoveFile(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
 
+std::vector<std::wstring> ListDirectory(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  std::wstring pattern = folder.empty() ? L"*" : folder;
+  if (!folder.empty() && !IsPathSeparator(folder.back())) pattern += L'\\';
+  if (!folder.empty()) pattern += L'*';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
 bool FileExists(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -171,4 +171,14 @@ void ExitProcessNow(int code) {
 
 unsigned long ProcessId() { return GetCurrentProcessId(); }
 
+bool ProcessIsRunning(unsigned long pid) {
+  if (pid == 0) return false;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;  // there, but not ours
+  DWORD code = 0;
+  bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  CloseHandle(process);
+  return running;
+}
+
 }  // namespace platform
