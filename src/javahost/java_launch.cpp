@@ -65,13 +65,6 @@ void ReportPendingException(JNIEnv* env) {
 
 // The folder of the temporary jar may not exist yet (a new Linux account has no
 // ~/.local/share); Windows always has it.
-void CreateFolderWithParents(const std::wstring& folder) {
-  if (folder.empty() || platform::IsDirectory(folder)) return;
-  size_t cut = platform::LastPathSeparator(folder);
-  if (cut != std::wstring::npos && cut > 0) CreateFolderWithParents(folder.substr(0, cut));
-  platform::MakeDirectory(folder);
-}
-
 }  // namespace
 
 bool ReadJarFile(const std::wstring& fileName, std::vector<std::uint8_t>* bytes) {
@@ -99,7 +92,7 @@ void GetTempJarPath() {
     theLog.Write(L"SHGetSpecialFolderLocation fail !");
     return;
   }
-  CreateFolderWithParents(folder);
+  platform::MakeDirectories(folder);
   tempJarPath = folder + platform::kPathSeparator + L"_Temp";
   theLog.Write(L"%s", tempJarPath);
 }

@@ -65,6 +65,8 @@ std::wstring LocalAppDataFolder();
 
 bool IsDirectory(const std::wstring& path);
 bool MakeDirectory(const std::wstring& path);  // one level
+// The folder and every missing folder above it; true when it exists afterwards.
+bool MakeDirectories(const std::wstring& path);
 bool ChangeCurrentDirectory(const std::wstring& path);
 std::wstring CurrentDirectory();
 

@@ -32,15 +32,6 @@ std::wstring LocalPath(const std::wstring& entry) {
   return path;
 }
 
-// Every folder above the library, one level at a time.
-void CreateParentFolders(const std::wstring& path) {
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (path[i] != platform::kPathSeparator) continue;
-    std::wstring folder = path.substr(0, i);
-    if (!platform::IsDirectory(folder)) platform::MakeDirectory(folder);
-  }
-}
-
 bool IsPresent(const std::wstring& path) {
   // A library that the running application holds open is still there.
   platform::File file;
@@ -113,7 +104,8 @@ void SyncRuntimeLibs(const std::wstring& libsUrl) {
     if (!handled.insert(entry).second) continue;
     std::wstring path = LocalPath(entry);
     if (IsPresent(path)) continue;
-    CreateParentFolders(path);
+    if (size_t cut = platform::LastPathSeparator(path); cut != std::wstring::npos)
+      platform::MakeDirectories(path.substr(0, cut));
     std::wstring url = baseUrl + entry;
     if (!buffer.HttpFetch(url.c_str())) continue;
     // A half-written library must never count as present at the next start.

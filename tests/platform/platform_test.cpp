@@ -34,6 +34,11 @@ TEST(Platform, DirectoriesAndCurrentDirectory) {
   EXPECT_TRUE(platform::IsDirectory(sub));
   EXPECT_FALSE(platform::MakeDirectory(sub + platform::kPathSeparator + L"a" +
                                          platform::kPathSeparator + L"b"));  // one level only
+  std::wstring deep = sub + platform::kPathSeparator + L"a" + platform::kPathSeparator + L"b";
+  EXPECT_TRUE(platform::MakeDirectories(deep));
+  EXPECT_TRUE(platform::IsDirectory(deep));
+  EXPECT_TRUE(platform::MakeDirectories(deep));  // already there
+  EXPECT_FALSE(platform::MakeDirectories(L""));
   std::wstring before = platform::CurrentDirectory();
   ASSERT_TRUE(platform::ChangeCurrentDirectory(sub));
   EXPECT_EQ(platform::CurrentDirectory(), sub);
