@@ -8,32 +8,32 @@
 #include <cstring>
 #include <thread>
 
+#include "launch/launch_state.h"
+#include "launch/user_texts.h"
 #include "platform/http.h"
 #include "platform/platform.h"
-#include "shell/launch_state.h"
 #include "update/fetch_buffer.h"
-#include "update/runtime_libs.h"
 #include "update/update_worker.h"
 
 int main(int argc, char** argv) {
   platform::InitHttp();
   if (argc == 3 && std::strcmp(argv[1], "fetch") == 0) {
     FetchBuffer buffer;
-    if (!buffer.HttpFetch(platform::Utf8ToWide(argv[2]).c_str())) return 1;
+    if (!buffer.Fetch(platform::Utf8ToWide(argv[2]))) return 1;
     std::printf("%zu\n", buffer.length);
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "update") == 0) {
-    SetRuntimeBaseUrlForTesting(platform::Utf8ToWide(argv[2]));
-    auto state = LaunchState::Create();
-    std::thread worker(UpdateThreadProc, nullptr);
+    UpdateSettings settings = UpdateSettings::ForThisProcess();
+    settings.runtimeBaseUrl = platform::Utf8ToWide(argv[2]);
+    LaunchState state;
+    std::thread worker([&] { RunUpdateAndPublish(settings, state); });
     worker.join();
-    std::string error = platform::WideToUtf8(state->GetErrorText());
-    if (!error.empty()) {
-      std::fprintf(stderr, "%s\n", error.c_str());
+    if (std::optional<UpdateFailure> failure = state.Failure()) {
+      std::fprintf(stderr, "%s\n", platform::WideToUtf8(user_texts::ForUpdateFailure(*failure)).c_str());
       return 1;
     }
-    return state->Progress() == 100 ? 0 : 1;
+    return state.Progress() == 100 ? 0 : 1;
   }
   std::fprintf(stderr, "usage: update_bench fetch URL | update RUNTIME_BASE_URL\n");
   return 2;

@@ -11,9 +11,9 @@ constexpr size_t kLineRoom = 102400;
 constexpr size_t kTerminatedBelow = 102397;
 }  // namespace
 
-Log& theLog = *new Log(L"t.log", branding::kLogKey);
+Log& theLog = *new Log(branding::kLogKey);
 
-Log::Log(std::wstring path, std::uint8_t key) : path_(std::move(path)), key_(key) {}
+Log::Log(std::uint8_t key) : key_(key) {}
 
 std::wstring Log::ComposeLine(const std::tm& when, const std::wstring& message) {
   std::wstring line = diagnostics::FormatWide(
@@ -31,9 +31,10 @@ void Log::WriteLine(const std::wstring& message) {
   for (char& c : bytes) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ key_);
 
   std::lock_guard<std::mutex> lock(mutex_);
+  if (path_.empty()) return;
   if (!opened_) {
-    // The first line of a run starts the file afresh, in the current directory of the
-    // moment; a file that cannot be opened is not tried again in this run.
+    // The first line of a run starts the file afresh; a file that cannot be opened is not
+    // tried again in this run.
     opened_ = true;
     file_.Open(path_, platform::OpenMode::kWriteCreateShared);
   }
@@ -41,16 +42,13 @@ void Log::WriteLine(const std::wstring& message) {
   if (file_.IsOpen() && !file_.Write(bytes.data(), bytes.size())) file_.Close();
 }
 
-void Log::RestartForTesting() {
+void Log::StartAt(std::wstring path) {
   std::lock_guard<std::mutex> lock(mutex_);
   file_.Close();
+  path_ = std::move(path);
   opened_ = false;
 }
 
 void LogException(const platform::Error& error) {
   theLog.Write(L"exception:%s", error.message);
-}
-
-std::string WideToAnsi(const wchar_t* text) {
-  return text == nullptr ? std::string() : platform::WideToAnsi(text);
 }

@@ -1,5 +1,8 @@
 // t.log: one timestamped line per call, every byte XOR-ed with the log key, started afresh
 // by the first line of each run. Writers on any thread are serialised.
+//
+// The file's place is set once the working folder is known (StartAt); lines written before
+// that have no file to go to and are dropped.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +21,7 @@ class ILog {
 
 class Log : public ILog {
  public:
-  // The file is "t.log" in the current directory at the first Write, unless a path is given.
-  explicit Log(std::wstring path = L"t.log", std::uint8_t key = 0);
+  explicit Log(std::uint8_t key = 0);
   void SetLevel(int) override {}
   void SetTag(const wchar_t*) override {}
 
@@ -33,9 +35,9 @@ class Log : public ILog {
   // timestamp, message and CR LF (dropped when the line is longer than the log allows).
   static std::wstring ComposeLine(const std::tm& when, const std::wstring& message);
 
-  // Tests run many "runs" in one process: the next Write starts the file afresh in the
-  // current directory of that moment, as the first line of a run does.
-  void RestartForTesting();
+  // The run's log file from now on: the next line starts it afresh. Calling it again (a
+  // new run in the same process) closes the previous file.
+  void StartAt(std::wstring path);
 
  private:
   void WriteLine(const std::wstring& message);
@@ -54,5 +56,3 @@ extern Log& theLog;
 // "exception:%s" with the system's message for a failed platform call.
 void LogException(const platform::Error& error);
 
-// Wide text in the system ANSI code page (UTF-8 on Linux).
-std::string WideToAnsi(const wchar_t* text);

@@ -13,9 +13,8 @@ std::wstring UniqueSiblingName(const std::wstring& path, const wchar_t* tag) {
 }
 
 void RemoveStaleSiblings(const std::wstring& path, const wchar_t* tag) {
-  std::size_t cut = LastPathSeparator(path);
-  std::wstring folder = cut == std::wstring::npos ? std::wstring() : path.substr(0, cut + 1);
-  std::wstring prefix = (cut == std::wstring::npos ? path : path.substr(cut + 1)) + L"." + tag + L"-";
+  std::wstring folder = FolderOf(path);
+  std::wstring prefix = FileNameOf(path) + L"." + tag + L"-";
   for (const std::wstring& name : ListDirectory(folder)) {
     if (name.compare(0, prefix.size(), prefix) != 0) continue;
     // "<pid>-<counter>", digits only
@@ -30,7 +29,7 @@ void RemoveStaleSiblings(const std::wstring& path, const wchar_t* tag) {
     }
     if (!digits || dash - prefix.size() > 10) continue;
     if (pid == ProcessId() || ProcessIsRunning(pid)) continue;
-    RemoveFile(folder + name);
+    RemoveFile(JoinPath(folder, name));
   }
 }
 

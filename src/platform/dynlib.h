@@ -1,5 +1,4 @@
-// Shared libraries loaded at run time (the Java runtime's VM library), and the few things
-// the process must settle before a Java VM starts inside it.
+// Shared libraries loaded at run time (the Java runtime's VM library).
 #pragma once
 
 #include <string>
@@ -8,25 +7,34 @@
 
 namespace platform {
 
-// A loaded library; null when none.
-using LibraryHandle = void*;
+// A loaded library that is unloaded when the object goes, on every path out of the code
+// that loaded it.
+class DynamicLibrary {
+ public:
+  DynamicLibrary() = default;
+  ~DynamicLibrary() { Unload(); }
+  DynamicLibrary(const DynamicLibrary&) = delete;
+  DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+  DynamicLibrary(DynamicLibrary&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+  DynamicLibrary& operator=(DynamicLibrary&& other) noexcept {
+    if (this != &other) {
+      Unload();
+      handle_ = other.handle_;
+      other.handle_ = nullptr;
+    }
+    return *this;
+  }
 
-// Loads the library at a full path, resolving all its symbols now. Null on failure, with
-// *err (when given) holding the system's code and its text for the failure.
-LibraryHandle LoadDynamicLibrary(const std::wstring& path, Error* err = nullptr);
-// The address of an exported symbol, or null.
-void* FindLibrarySymbol(LibraryHandle library, const char* name);
-void FreeDynamicLibrary(LibraryHandle library);
+  // Loads the library at a full path, resolving all its symbols now. False on failure,
+  // with *err (when given) holding the system's code and its text for the failure.
+  bool Load(const std::wstring& path, Error* err = nullptr);
+  bool IsLoaded() const { return handle_ != nullptr; }
+  // The address of an exported symbol, or null.
+  void* Symbol(const char* name) const;
+  void Unload();
 
-// A Java VM decodes the class path with the process's locale: without a UTF-8 locale a
-// non-ASCII entry cannot be found. Gives the environment a UTF-8 character type (keeping
-// the rest of the locale) when it has none, before the VM reads it. Nothing to do on Windows,
-// where the VM reads the ANSI code page. Returns what it set, empty when nothing.
-std::wstring PrepareLocaleForJvm();
-
-// One class-path element as the VM expects it: in the ANSI code page (UTF-8 on Linux). On
-// Windows a path the code page cannot represent is given by its short (8.3) name, where
-// the volume has one, rather than as question marks.
-std::string ClassPathElement(const std::wstring& path);
+ private:
+  void* handle_ = nullptr;
+};
 
 }  // namespace platform

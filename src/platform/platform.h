@@ -12,26 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
+
 namespace platform {
-
-#ifdef _WIN32
-inline constexpr wchar_t kPathSeparator = L'\\';
-inline constexpr wchar_t kClassPathSeparator = L';';
-#else
-inline constexpr wchar_t kPathSeparator = L'/';
-inline constexpr wchar_t kClassPathSeparator = L':';
-#endif
-
-inline bool IsPathSeparator(wchar_t c) {
-  return c == kPathSeparator || c == L'/';
-}
-
-// Position of the last separator in `path`, or npos.
-inline std::size_t LastPathSeparator(const std::wstring& path) {
-  for (std::size_t i = path.size(); i-- > 0;)
-    if (IsPathSeparator(path[i])) return i;
-  return std::wstring::npos;
-}
 
 // A failed system call: its code and the system's own message for it.
 struct Error {
@@ -49,9 +32,7 @@ std::wstring ExecutablePath();
 
 // The executable's file name without its extension: the HTTP user agent.
 inline std::wstring ProgramName() {
-  std::wstring exe = ExecutablePath();
-  std::size_t slash = LastPathSeparator(exe);
-  std::wstring name = slash == std::wstring::npos ? exe : exe.substr(slash + 1);
+  std::wstring name = FileNameOf(ExecutablePath());
   std::size_t dot = name.find_last_of(L'.');
   if (dot != std::wstring::npos && dot > 0) name.resize(dot);
   return name;
@@ -74,9 +55,6 @@ std::wstring CurrentDirectory();
 // running executable. False when it has none.
 bool ProgramVersion(std::uint16_t out[4]);
 
-// Java runtime library candidates relative to the executable's folder, most preferred first.
-std::vector<std::wstring> JvmLibraryCandidates();
-
 // --- Text ----------------------------------------------------------------------------
 
 // To and from the system's ANSI code page (Windows) or UTF-8 (Linux). Characters the
@@ -84,6 +62,12 @@ std::vector<std::wstring> JvmLibraryCandidates();
 std::string WideToAnsi(const std::wstring& text);
 // From the calling thread's ANSI code page (Windows) or UTF-8 (Linux).
 std::wstring ThreadAnsiToWide(const std::string& bytes);
+// A path as the ANSI code page (UTF-8 on Linux) text with which other programs find the
+// file. On Windows a path the code page cannot represent is given by its short (8.3) name,
+// where the volume has one, rather than as question marks.
+std::string PathInAnsiCodePage(const std::wstring& path);
+// The environment variable's value; empty when it is unset or empty.
+std::string EnvironmentValue(const char* name);
 // UTF-8, whatever the platform: for file names handed to POSIX calls and for tools.
 std::string WideToUtf8(const std::wstring& text);
 std::wstring Utf8ToWide(const std::string& bytes);

@@ -1,7 +1,6 @@
 #include "shell/window_model.h"
 
-#include "branding.h"
-#include "diagnostics/format.h"
+#include "launch/user_texts.h"
 
 namespace {
 
@@ -26,11 +25,11 @@ WindowModel::TickResult WindowModel::Tick() {
 
   // The error first: an error always comes with a target of 100, and it must win over a
   // launch however close the shown percentage already is.
-  if (state_->HasError()) {
+  if (std::optional<UpdateFailure> failure = state_->Failure()) {
     ended_ = true;
     result.step = Step::kShowError;
     result.stopTimer = true;
-    result.errorText = state_->GetErrorText();
+    result.errorText = user_texts::ForUpdateFailure(*failure);
     return result;
   }
 
@@ -50,9 +49,9 @@ WindowModel::TickResult WindowModel::Tick() {
     ended_ = true;
     // The 100 that was just read publishes every text written before it: an error that
     // slipped in after the check above is seen here and shown instead of launching.
-    if (state_->HasError()) {
+    if (std::optional<UpdateFailure> failure = state_->Failure()) {
       result.step = Step::kShowError;
-      result.errorText = state_->GetErrorText();
+      result.errorText = user_texts::ForUpdateFailure(*failure);
       result.caption.clear();
     } else {
       result.step = Step::kLaunch;
@@ -70,18 +69,5 @@ const wchar_t* WindowModel::SpinnerFrame(std::uint64_t tick) {
 }
 
 std::wstring WindowModel::Caption(int shownProgress, const wchar_t* frame) {
-  return diagnostics::FormatWide(L"正在检查更新：%d%%   %s", {shownProgress, frame});
+  return user_texts::ProgressCaption(shownProgress, frame);
 }
-
-const wchar_t* WindowModel::InitialCaption() { return L"正在检测更新"; }
-
-std::wstring WindowModel::ErrorCaption() {
-  return std::wstring(L"客服QQ：") + branding::kSupportContact;
-}
-
-std::wstring WindowModel::LaunchErrorText(int code) {
-  return diagnostics::FormatWide(L"软件启动出错，请联系客服QQ：%s。cod=%d",
-                                 {branding::kSupportContact, code});
-}
-
-const wchar_t* WindowModel::LaunchErrorCaption() { return L"启动"; }

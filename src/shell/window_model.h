@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "shell/launch_state.h"
+#include "launch/launch_state.h"
 
 // The bar in client pixels; left == right means no bar.
 struct BarRect {
@@ -27,7 +27,8 @@ class WindowModel {
 
   enum class Step {
     kAnimate,    // show `caption` and repaint; the window goes on
-    kShowError,  // show `errorText` in a message box (ErrorCaption()), then end the window
+    kShowError,  // show `errorText` in a message box (user_texts::UpdateFailureCaption()),
+                 // then end the window
     kLaunch,     // show `caption`, end the window and hand over to the Java host
     kIdle,       // the window has already ended: nothing to do
   };
@@ -53,14 +54,6 @@ class WindowModel {
   // The frame shown in the caption at the given tick count (the first tick is 1).
   static const wchar_t* SpinnerFrame(std::uint64_t tick);
   static std::wstring Caption(int shownProgress, const wchar_t* frame);
-
-  // The window's caption until the first tick.
-  static const wchar_t* InitialCaption();
-  // Caption of the box that shows the update's error text.
-  static std::wstring ErrorCaption();
-  // Text and caption of the box that shows a failed Java launch.
-  static std::wstring LaunchErrorText(int code);
-  static const wchar_t* LaunchErrorCaption();
 
  private:
   std::shared_ptr<LaunchState> state_;

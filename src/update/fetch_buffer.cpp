@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/retry.h"
 #include "diagnostics/log.h"
 
 namespace {
@@ -102,47 +103,40 @@ class BodyCollector : public platform::HttpSink {
 
 }  // namespace
 
-int FetchBuffer::HttpFetchOnce(const wchar_t* url) {
-  if (url == nullptr) {
-    theLog.Write(L"invalid url.");
-    return 0;
-  }
+bool FetchBuffer::FetchOnce(const std::wstring& url) {
   theLog.Write(L"start get url: %s", url);
   BodyCollector body;
   platform::Error err;
   if (!platform::HttpGet(url, body, &err, timeouts)) {
     LogException(err);
-    return 0;
+    return false;
   }
   if (body.Status() >= 400) {
     theLog.Write(L"invalid http statue: %d from:%s", body.Status(), url);
-    return 0;
+    return false;
   }
   if (body.TooLarge() >= 0) {
     LogException({0, L"Content-Length " + std::to_wstring(body.TooLarge()) + L" is more than " +
                          std::to_wstring(kMaxLength) + L" bytes"});
-    return 0;
+    return false;
   }
   if (body.OutOfMemory()) {
     LogException({0, L"out of memory for the response body"});
-    return 0;
+    return false;
   }
   std::unique_ptr<std::uint8_t[]> block = body.TakeBlock();
   if (!block) {
     LogException({0, L"out of memory for the response body"});
-    return 0;
+    return false;
   }
   data = std::move(block);
   length = body.Used();
   theLog.Write(L"http complete, len = %d", length);
-  return 1;
+  return true;
 }
 
-int FetchBuffer::HttpFetch(const wchar_t* url) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (HttpFetchOnce(url)) return 1;
-  }
-  return 0;
+bool FetchBuffer::Fetch(const std::wstring& url) {
+  return base::Retry([&] { return FetchOnce(url); });
 }
 
 std::wstring FetchBuffer::AsText() const {

@@ -18,12 +18,13 @@ class FetchBuffer {
   FetchBuffer(const FetchBuffer&) = delete;
   FetchBuffer& operator=(const FetchBuffer&) = delete;
 
-  // One GET. 1 when the whole body is in `data`; 0 on any failure, leaving the buffer as
-  // it was. A status of 400 or more, a body shorter than announced and a body larger
-  // than kMaxLength are failures. A body without a Content-Length is read to its end.
-  int HttpFetchOnce(const wchar_t* url);
-  // Up to three attempts of HttpFetchOnce, one after the other; 1 at the first success.
-  int HttpFetch(const wchar_t* url);
+  // One GET. True when the whole body is in `data`; false on any failure (logged),
+  // leaving the buffer as it was. A status of 400 or more, a body shorter than announced
+  // and a body larger than kMaxLength are failures. A body without a Content-Length is
+  // read to its end.
+  bool FetchOnce(const std::wstring& url);
+  // Up to three attempts of FetchOnce; true at the first success.
+  bool Fetch(const std::wstring& url);
   // The body up to its first zero byte, each byte widened to the character of the same
   // value (no code page).
   std::wstring AsText() const;

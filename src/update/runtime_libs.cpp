@@ -1,36 +1,14 @@
 #include "update/runtime_libs.h"
 
-#include <cwctype>
-#include <mutex>
 #include <set>
 
-#include "branding.h"
+#include "base/text.h"
 #include "diagnostics/log.h"
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
-#include "shell/launch_state.h"
 #include "update/fetch_buffer.h"
 
 namespace {
-
-std::mutex baseUrlMutex;
-std::wstring baseUrlOverride;
-
-std::wstring Trim(const std::wstring& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && std::iswspace(text[begin])) ++begin;
-  while (end > begin && std::iswspace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
-// The entry as a path of this platform, relative to the working folder.
-std::wstring LocalPath(const std::wstring& entry) {
-  std::wstring path = entry;
-  for (wchar_t& c : path) {
-    if (c == L'/') c = platform::kPathSeparator;
-  }
-  return path;
-}
 
 bool IsPresent(const std::wstring& path) {
   // A library that the running application holds open is still there.
@@ -64,28 +42,20 @@ LibList ParseLibList(const std::wstring& text) {
   while (start <= text.size()) {
     size_t end = text.find(L';', start);
     if (end == std::wstring::npos) end = text.size();
-    std::wstring entry = Trim(text.substr(start, end - start));
+    std::wstring entry = base::Trim(text.substr(start, end - start));
     if (!entry.empty()) (IsSafeLibEntry(entry) ? list.accepted : list.rejected).push_back(entry);
     start = end + 1;
   }
   return list;
 }
 
-std::wstring RuntimeBaseUrl() {
-  std::lock_guard<std::mutex> lock(baseUrlMutex);
-  return baseUrlOverride.empty() ? std::wstring(branding::kRuntimeBaseUrl) : baseUrlOverride;
-}
-
-void SetRuntimeBaseUrlForTesting(const std::wstring& url) {
-  std::lock_guard<std::mutex> lock(baseUrlMutex);
-  baseUrlOverride = url;
-}
-
-void SyncRuntimeLibs(const std::wstring& libsUrl) {
+std::vector<std::wstring> SyncRuntimeLibs(const std::wstring& libsUrl, const std::wstring& runtimeBaseUrl,
+                                          const std::wstring& workingFolder) {
+  std::vector<std::wstring> classPath;
   FetchBuffer buffer;
-  if (!buffer.HttpFetchOnce(libsUrl.c_str())) return;
+  if (!buffer.FetchOnce(libsUrl)) return classPath;
   std::wstring text = buffer.AsText();
-  if (text.empty()) return;
+  if (text.empty()) return classPath;
 
   LibList list = ParseLibList(text);
   for (const std::wstring& entry : list.rejected) theLog.Write(L"skip unsafe lib entry: %s", entry);
@@ -94,20 +64,18 @@ void SyncRuntimeLibs(const std::wstring& libsUrl) {
   for (const std::wstring& entry : list.accepted) {
     if (!libText.empty()) libText += L';';
     libText += entry;
+    classPath.push_back(platform::JoinPath(workingFolder, platform::ToNativeSeparators(entry)));
   }
   theLog.Write(L"set lib text:%s", libText);
-  if (auto state = CurrentLaunchState()) state->SetLibText(libText.c_str());
 
-  const std::wstring baseUrl = RuntimeBaseUrl();
   std::set<std::wstring> handled;  // an entry listed twice costs one download at most
   for (const std::wstring& entry : list.accepted) {
     if (!handled.insert(entry).second) continue;
-    std::wstring path = LocalPath(entry);
+    std::wstring path = platform::JoinPath(workingFolder, platform::ToNativeSeparators(entry));
     if (IsPresent(path)) continue;
-    if (size_t cut = platform::LastPathSeparator(path); cut != std::wstring::npos)
-      platform::MakeDirectories(path.substr(0, cut));
-    std::wstring url = baseUrl + entry;
-    if (!buffer.HttpFetch(url.c_str())) continue;
+    platform::MakeDirectories(platform::FolderOf(path));
+    std::wstring url = runtimeBaseUrl + entry;
+    if (!buffer.Fetch(url)) continue;
     // A half-written library must never count as present at the next start.
     platform::Error err;
     if (!platform::WriteFileAtomically(path, buffer.data.get(), buffer.length, &err)) {
@@ -116,4 +84,5 @@ void SyncRuntimeLibs(const std::wstring& libsUrl) {
     }
     theLog.Write(L"download file %s, from %s", entry, url);
   }
+  return classPath;
 }

@@ -19,13 +19,10 @@ struct LibList {
 // ones; unsafe entries go to `rejected`.
 LibList ParseLibList(const std::wstring& text);
 
-// Fetches libs.txt (one attempt), hands the accepted entries to the launch state as the
-// library part of the class path and downloads every missing library (up to three
-// attempts each) from the runtime-library base URL into the working folder. Failures
-// are logged and otherwise ignored: the update goes on.
-void SyncRuntimeLibs(const std::wstring& libsUrl);
-
-// The runtime-library base URL in use: the built-in one unless a test changed it.
-std::wstring RuntimeBaseUrl();
-// For tests: fetch libraries from their own server. An empty URL restores the built-in one.
-void SetRuntimeBaseUrlForTesting(const std::wstring& url);
+// Fetches libs.txt (one attempt) and downloads every listed library that is missing in
+// the working folder (up to three attempts each) from `runtimeBaseUrl` followed by its
+// entry. Returns the full paths of the accepted entries, in the order of the list: the
+// library part of the class path (empty when libs.txt could not be had). Failures are
+// logged and otherwise ignored: the update goes on.
+std::vector<std::wstring> SyncRuntimeLibs(const std::wstring& libsUrl, const std::wstring& runtimeBaseUrl,
+                                          const std::wstring& workingFolder);

@@ -1,16 +1,30 @@
-// The update check, run once per process on its own thread.
+// The update run: once per process, on its own thread. It brings the working folder up to
+// date from the vendor's server and leaves either a plan to launch or the failure to show.
 #pragma once
 
-#include <cstdint>
 #include <string>
+#include <variant>
+
+#include "launch/launch_plan.h"
+#include "launch/launch_state.h"
+#include "launch/outcomes.h"
+
+// What the run needs from outside: where the launcher is, where the user's Documents
+// are, and where runtime libraries come from.
+struct UpdateSettings {
+  std::wstring executablePath;
+  std::wstring documentsFolder;
+  std::wstring runtimeBaseUrl;
+
+  // This process's executable, the user's Documents folder and the built-in base URL.
+  static UpdateSettings ForThisProcess();
+};
 
 // The whole run: working folder, version line, runtime check, Config.ini, local MD5,
-// runtime libraries, update.txt and, when the MD5s differ, the package. Reports only
-// through the current launch state; always returns 0.
-std::uint32_t UpdateThreadProc(void* unused);
+// runtime libraries, update.txt and, when the MD5s differ, the package. Publishes the
+// progress steps 10 to 90 in `state` as it goes and returns the plan or the first failure;
+// it does not end the record (see RunUpdateAndPublish).
+std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings, LaunchState& state);
 
-// 32 lowercase hex digits of the local jar (jarName in the working folder), or empty.
-std::wstring GetLocalJarMd5();
-
-// Points packageUrl at "<server folder><text>.pak"; null text or no slash: no change.
-void SelectPackage(const wchar_t* text);
+// RunUpdate, then its result into `state` (Finish or Fail), which makes the progress 100.
+void RunUpdateAndPublish(const UpdateSettings& settings, LaunchState& state);

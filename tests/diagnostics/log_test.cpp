@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <regex>
 #include <thread>
 
@@ -16,16 +17,22 @@ using testing_support::WriteBytes;
 
 namespace {
 constexpr std::uint8_t kKey = 0x5C;
+
+// A log whose run writes to `path`.
+std::unique_ptr<Log> LogAt(const std::filesystem::path& path) {
+  auto log = std::make_unique<Log>(kKey);
+  log->StartAt(path.wstring());
+  return log;
 }
+}  // namespace
 
 TEST(Log, LinesAreTimestampedTerminatedAndScrambled) {
   TempDir dir;
-  ScopedCurrentDir cd(dir.Path());
-  Log log(L"t.log", kKey);
-  log.Write(L"curr version: %s", L"2.3.0.0");
-  log.Write(nullptr);
-  log.Write(L"FindClass zobj/Run failed\n");
-  log.Write(L"http complete, len = %d", 0);
+  auto log = LogAt(dir / "t.log");
+  log->Write(L"curr version: %s", L"2.3.0.0");
+  log->Write(nullptr);
+  log->Write(L"FindClass zobj/Run failed\n");
+  log->Write(L"http complete, len = %d", 0);
 
   std::string raw = ReadBytes(dir / "t.log");
   std::string plain = raw;
@@ -71,38 +78,55 @@ TEST(Log, OverlongLinesLoseTheirTerminator) {
   EXPECT_EQ(Log::ComposeLine(when, std::wstring(200000, L'x')).size(), 102399u);
 }
 
-TEST(Log, FirstWriteOfARunEmptiesTheFileInTheCurrentFolder) {
+TEST(Log, FirstWriteOfARunEmptiesTheFile) {
   TempDir dir;
-  ScopedCurrentDir cd(dir.Path());
   WriteBytes(dir / "t.log", std::string(5000, 'z'));
   {
-    Log first(L"t.log", kKey);
-    first.Write(L"run one %d", 1);
-    first.Write(L"run one %d", 2);
+    auto first = LogAt(dir / "t.log");
+    first->Write(L"run one %d", 1);
+    first->Write(L"run one %d", 2);
   }
-  Log second(L"t.log", kKey);
-  second.Write(L"run two");
+  auto second = LogAt(dir / "t.log");
+  second->Write(L"run two");
   auto lines = DecodeLogLines(dir / "t.log", kKey);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].substr(21), "run two");
+
+  // A new run in the same process (StartAt again) starts the file afresh too.
+  second->StartAt((dir / "t.log").wstring());
+  second->Write(L"run three");
+  lines = DecodeLogLines(dir / "t.log", kKey);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(21), "run three");
+}
+
+TEST(Log, LinesBeforeTheRunHasAFileGoNowhere) {
+  TempDir dir;
+  ScopedCurrentDir cd(dir.Path());
+  Log log(kKey);
+  log.Write(L"too early");
+  EXPECT_FALSE(std::filesystem::exists(dir / "t.log"));  // not in the current folder either
+  log.StartAt((dir / "t.log").wstring());
+  log.Write(L"in time");
+  auto lines = DecodeLogLines(dir / "t.log", kKey);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(21), "in time");
 }
 
 TEST(Log, UnwritableFileIsSilentlyDropped) {
   TempDir dir;
-  ScopedCurrentDir cd(dir.Path());
-  Log log((dir / "missing-folder" / "t.log").wstring(), kKey);
-  log.Write(L"nowhere");  // must neither crash nor create anything
-  log.Write(L"still nowhere");
+  auto log = LogAt(dir / "missing-folder" / "t.log");
+  log->Write(L"nowhere");  // must neither crash nor create anything
+  log->Write(L"still nowhere");
   EXPECT_FALSE(std::filesystem::exists(dir / "missing-folder"));
 }
 
 TEST(Log, ConcurrentWritersNeverInterleaveALine) {
   TempDir dir;
-  ScopedCurrentDir cd(dir.Path());
-  Log log(L"t.log", kKey);
+  auto log = LogAt(dir / "t.log");
   const std::wstring a(300, L'a'), b(300, L'b');
-  std::thread one([&] { for (int i = 0; i < 500; ++i) log.Write(L"%s", a); });
-  std::thread two([&] { for (int i = 0; i < 500; ++i) log.Write(L"%s", b); });
+  std::thread one([&] { for (int i = 0; i < 500; ++i) log->Write(L"%s", a); });
+  std::thread two([&] { for (int i = 0; i < 500; ++i) log->Write(L"%s", b); });
   one.join();
   two.join();
   auto lines = DecodeLogLines(dir / "t.log", kKey);
@@ -115,24 +139,21 @@ TEST(Log, ConcurrentWritersNeverInterleaveALine) {
 
 TEST(Log, TheProcessLogUsesTheBrandedKey) {
   TempDir dir;
-  ScopedCurrentDir cd(dir.Path());
-  theLog.RestartForTesting();
+  theLog.StartAt((dir / "t.log").wstring());
   theLog.Write(L"check %s", L"key");
   auto lines = DecodeLogLines(dir / "t.log", branding::kLogKey);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].substr(21), "check key");
-  theLog.RestartForTesting();
+  theLog.StartAt(L"");
 }
 
 TEST(Log, TextLeavesInTheAnsiCodePage) {
   TempDir dir;
-  ScopedCurrentDir cd(dir.Path());
-  Log log(L"t.log", kKey);
+  auto log = LogAt(dir / "t.log");
   // Chinese is representable in the Chinese code page (GBK) and in UTF-8; Thai is not in
   // GBK and becomes the default character there.
-  log.Write(L"%s|%s", L"\x4E2D\x6587", L"\x0E01");
+  log->Write(L"%s|%s", L"\x4E2D\x6587", L"\x0E01");
   auto lines = DecodeLogLines(dir / "t.log", kKey);
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].substr(21), WideToAnsi(L"\x4E2D\x6587|\x0E01"));
-  EXPECT_EQ(WideToAnsi(nullptr), "");
+  EXPECT_EQ(lines[0].substr(21), platform::WideToAnsi(L"\x4E2D\x6587|\x0E01"));
 }

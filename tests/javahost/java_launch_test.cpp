@@ -8,6 +8,7 @@
 
 #include "branding.h"
 #include "javahost/java_launch_internal.h"
+#include "javahost/temp_jar.h"
 #include "launch_case_support.h"
 #include "platform/dynlib.h"
 #include "platform/platform.h"
@@ -46,7 +47,7 @@ TEST(ReadJarFile, UnscramblesTheWholeFile) {
   for (int i = 0; i < 300000; ++i) plain += static_cast<char>((i * 7 + i / 256) & 0xFF);
   WriteBytes(dir / "main.jar", Scrambled(plain));
   std::vector<std::uint8_t> bytes;
-  ASSERT_TRUE(javahost::ReadJarFile((dir / "main.jar").wstring(), &bytes));
+  ASSERT_TRUE(ReadJarFile((dir / "main.jar").wstring(), &bytes));
   EXPECT_TRUE(Text(bytes) == plain);
 }
 
@@ -56,7 +57,7 @@ TEST(ReadJarFile, MissingOrEmptyFileYieldsNothing) {
   fs::create_directories(dir / "folder.jar");
   for (const char* name : {"missing.jar", "empty.jar", "folder.jar"}) {
     std::vector<std::uint8_t> bytes;
-    EXPECT_FALSE(javahost::ReadJarFile((dir / name).wstring(), &bytes)) << name;
+    EXPECT_FALSE(ReadJarFile((dir / name).wstring(), &bytes)) << name;
     EXPECT_TRUE(bytes.empty()) << name;
   }
 }
@@ -65,11 +66,11 @@ TEST(WriteJarReplacing, WritesANewFileAndLeavesNothingElse) {
   TempDir dir;
   std::wstring path = (dir / "_Temp").wstring();
   auto bytes = Bytes("first jar");
-  EXPECT_EQ(javahost::WriteJarReplacing(path, bytes.data(), bytes.size()), path);
+  EXPECT_EQ(WriteJarReplacing(path, bytes.data(), bytes.size()), path);
   EXPECT_EQ(ReadBytes(dir / "_Temp"), "first jar");
   // A shorter jar over a longer one: no tail of the old one may stay.
   auto shorter = Bytes("2nd");
-  EXPECT_EQ(javahost::WriteJarReplacing(path, shorter.data(), shorter.size()), path);
+  EXPECT_EQ(WriteJarReplacing(path, shorter.data(), shorter.size()), path);
   EXPECT_EQ(ReadBytes(dir / "_Temp"), "2nd");
   EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"_Temp"});
 }
@@ -86,7 +87,7 @@ TEST(WriteJarReplacing, FileHeldOpenByARunningCopyIsNeverTruncated) {
     ASSERT_TRUE(running.Open(path, mode));
 
     auto bytes = Bytes("the updated jar");
-    std::wstring written = javahost::WriteJarReplacing(path, bytes.data(), bytes.size());
+    std::wstring written = WriteJarReplacing(path, bytes.data(), bytes.size());
     ASSERT_FALSE(written.empty());
     EXPECT_EQ(fs::path(written).parent_path(), dir.Path());
     EXPECT_EQ(ReadBytes(written), "the updated jar");
@@ -104,8 +105,8 @@ TEST(WriteJarReplacing, UnreplaceableTempGoesToAUniqueFileBesideIt) {
   fs::create_directories(dir / "_Temp" / "in-the-way");  // nothing can be renamed over a folder
   std::wstring path = (dir / "_Temp").wstring();
   auto bytes = Bytes("jar bytes");
-  std::wstring first = javahost::WriteJarReplacing(path, bytes.data(), bytes.size());
-  std::wstring second = javahost::WriteJarReplacing(path, bytes.data(), bytes.size());
+  std::wstring first = WriteJarReplacing(path, bytes.data(), bytes.size());
+  std::wstring second = WriteJarReplacing(path, bytes.data(), bytes.size());
   ASSERT_FALSE(first.empty());
   EXPECT_NE(first, path);
   EXPECT_NE(first, second);
@@ -118,7 +119,7 @@ TEST(WriteJarReplacing, UnreplaceableTempGoesToAUniqueFileBesideIt) {
 TEST(WriteJarReplacing, NoFolderWritesNothing) {
   TempDir dir;
   auto bytes = Bytes("jar bytes");
-  EXPECT_EQ(javahost::WriteJarReplacing((dir / "absent" / "_Temp").wstring(), bytes.data(), bytes.size()),
+  EXPECT_EQ(WriteJarReplacing((dir / "absent" / "_Temp").wstring(), bytes.data(), bytes.size()),
             L"");
   EXPECT_TRUE(FolderNames(dir.Path()).empty());
 }
@@ -160,15 +161,14 @@ TEST_F(LoadJvmLibraryTest, LoadsFromTheBinFolderAndRestoresTheCurrentFolder) {
     TempDir elsewhere;
     testing_support::ScopedCurrentDir cd(elsewhere.Path());
     platform::Error err;
-    platform::LibraryHandle handle = javahost::LoadJvmLibrary(path, &err);
-    ASSERT_NE(handle, nullptr) << platform::WideToUtf8(err.message);
+    platform::DynamicLibrary loaded = javahost::LoadJvmLibrary(path, &err);
+    ASSERT_TRUE(loaded.IsLoaded()) << platform::WideToUtf8(err.message);
     EXPECT_TRUE(fs::equivalent(fs::current_path(), elsewhere.Path()));
-    auto loadedIn = reinterpret_cast<const wchar_t* (*)()>(
-        platform::FindLibrarySymbol(handle, "TestLibraryLoadedIn"));
+    auto loadedIn = reinterpret_cast<const wchar_t* (*)()>(loaded.Symbol("TestLibraryLoadedIn"));
     ASSERT_NE(loadedIn, nullptr);
     EXPECT_TRUE(fs::equivalent(fs::path(loadedIn()), runtime / "bin")) << fs::path(loadedIn()).string();
-    EXPECT_EQ(platform::FindLibrarySymbol(handle, "JNI_CreateJavaVM"), nullptr);
-    platform::FreeDynamicLibrary(handle);
+    EXPECT_EQ(loaded.Symbol("JNI_CreateJavaVM"), nullptr);
+    loaded.Unload();
     // The next round loads a fresh copy: a loaded module would not run its start-up again.
     fs::remove(library);
     fs::copy_file(launch_cases::NotAJvmLibrary(), library);
@@ -181,27 +181,33 @@ TEST_F(LoadJvmLibraryTest, FailedLoadGivesTheSystemsErrorAndRestoresTheCurrentFo
                                dir / "no" / "such" / "folder" / "x.lib"}) {
     testing_support::ScopedCurrentDir cd(dir.Path());
     platform::Error err;
-    EXPECT_EQ(javahost::LoadJvmLibrary(path.wstring(), &err), nullptr) << path.string();
+    EXPECT_FALSE(javahost::LoadJvmLibrary(path.wstring(), &err).IsLoaded()) << path.string();
     EXPECT_FALSE(err.message.empty()) << path.string();
     EXPECT_TRUE(fs::equivalent(fs::current_path(), dir.Path())) << path.string();
   }
 }
 
-TEST(BuildJvmOptions, ClassPathIsDotTempJarAndLibTextAtFullLength) {
+TEST(BuildJvmOptions, ClassPathEntriesInOrderAtFullLength) {
   const std::wstring sep(1, platform::kClassPathSeparator);
+  std::wstring work = NativeSeparators(L"C:\\Users\\u\\Documents\\quorvane-app");
   std::wstring tempJar = NativeSeparators(L"C:\\Users\\u\\AppData\\Local\\_Temp");
-  std::wstring longLibs;
-  for (int i = 0; i < 200; ++i) longLibs += (i ? sep : L"") + NativeSeparators(L"lib\\library-number-") + std::to_wstring(i) + L".jar";
+  std::vector<std::wstring> longPath{work, tempJar};
+  std::wstring longText = work + sep + tempJar;
+  for (int i = 0; i < 200; ++i) {
+    longPath.push_back(work + NativeSeparators(L"\\lib\\library-number-") + std::to_wstring(i) + L".jar");
+    longText += sep + longPath.back();
+  }
   struct Row {
-    std::wstring temp, libs, expected;
+    std::vector<std::wstring> classPath;
+    std::wstring expected;
   } rows[] = {
-      {tempJar, L"a.jar" + sep + L"b.jar", L"-Djava.class.path=." + sep + tempJar + sep + L"a.jar" + sep + L"b.jar"},
-      {tempJar, L"", L"-Djava.class.path=." + sep + tempJar + sep},  // ends with the separator
-      {L"", L"a.jar", L"-Djava.class.path=." + sep + sep + L"a.jar"},  // no local app data folder
-      {tempJar, longLibs, L"-Djava.class.path=." + sep + tempJar + sep + longLibs},
+      {{work, tempJar, L"a.jar", L"b.jar"}, L"-Djava.class.path=" + work + sep + tempJar + sep + L"a.jar" + sep + L"b.jar"},
+      {{work, tempJar}, L"-Djava.class.path=" + work + sep + tempJar},
+      {{work, L"", L"a.jar"}, L"-Djava.class.path=" + work + sep + sep + L"a.jar"},  // no local app data folder
+      {longPath, L"-Djava.class.path=" + longText},
   };
   for (const Row& row : rows) {
-    javahost::JvmOptions built = javahost::BuildJvmOptions(row.temp, row.libs);
+    javahost::JvmOptions built = javahost::BuildJvmOptions(row.classPath);
     EXPECT_EQ(built.classPathOption, row.expected);
     std::vector<std::string> expected;
     for (const char* option : branding::kJvmOptions)
@@ -220,25 +226,18 @@ TEST(BuildJvmOptions, ElementsOutsideTheCodePageStayUsable) {
   fs::create_directories(folder / launch_cases::PathOf(L"lib \u0e44\u0e17\u0e22"));
   WriteBytes(folder / launch_cases::PathOf(L"lib \u0e44\u0e17\u0e22") / "x.jar", "lib");
 
-  std::string element = platform::ClassPathElement(launch_cases::WideOf(folder / "_Temp"));
+  std::string element = platform::PathInAnsiCodePage(launch_cases::WideOf(folder / "_Temp"));
   EXPECT_EQ(element.find('?'), std::string::npos) << element;
   EXPECT_TRUE(platform::FileExists(platform::ThreadAnsiToWide(element))) << element;
 
-  // libText's elements are relative to the working folder and converted one by one.
-  testing_support::ScopedCurrentDir cd(folder);
-  std::wstring lib = launch_cases::WideOf(launch_cases::PathOf(L"lib \u0e44\u0e17\u0e22") / "x.jar");
-  javahost::JvmOptions built = javahost::BuildJvmOptions(launch_cases::WideOf(folder / "_Temp"), lib);
+  // Each element is converted on its own.
+  std::wstring lib = launch_cases::WideOf(folder / launch_cases::PathOf(L"lib \u0e44\u0e17\u0e22") / "x.jar");
+  javahost::JvmOptions built =
+      javahost::BuildJvmOptions({launch_cases::WideOf(folder), launch_cases::WideOf(folder / "_Temp"), lib});
   std::string classPath;
   for (const std::string& option : built.options)
     if (option.rfind("-Djava.class.path=", 0) == 0) classPath = option.substr(18);
   EXPECT_EQ(classPath.find('?'), std::string::npos) << classPath;
   std::string libElement = classPath.substr(classPath.rfind(static_cast<char>(platform::kClassPathSeparator)) + 1);
   EXPECT_TRUE(platform::FileExists(platform::ThreadAnsiToWide(libElement))) << libElement;
-}
-
-TEST(ToUtf16, GivesUtf16CodeUnits) {
-  std::wstring text = L"C:\\\u5de5\u4f5c\\\U0001D11E.exe";
-  std::u16string expected = u"C:\\\u5de5\u4f5c\\\U0001D11E.exe";
-  EXPECT_EQ(javahost::ToUtf16(text), expected);
-  EXPECT_EQ(javahost::ToUtf16(L""), u"");
 }

@@ -16,13 +16,29 @@ fs::path PlainJar(const std::string& app) { return LaunchDir() / "apps" / (app +
 fs::path ScrambledJar(const std::string& app) { return LaunchDir() / "apps" / (app + ".scrambled"); }
 fs::path TempJar() { return PathOf(platform::LocalAppDataFolder()) / "_Temp"; }
 
-std::vector<std::string> SuccessLog(const std::wstring& jvm, const std::wstring& classPath) {
+std::wstring StoredJar(const LaunchCase& c) {
+  return c.jarName.empty() ? std::wstring() : platform::JoinPath(WideOf(c.workDir), c.jarName);
+}
+
+std::wstring ClassPathOf(const LaunchCase& c, const std::wstring& tempJar) {
+  const wchar_t sep = platform::kClassPathSeparator;
+  std::wstring text = WideOf(c.workDir) + sep + tempJar;
+  for (size_t start = 0; !c.libText.empty() && start <= c.libText.size();) {
+    size_t end = c.libText.find(sep, start);
+    if (end == std::wstring::npos) end = c.libText.size();
+    text += sep + platform::JoinPath(WideOf(c.workDir), c.libText.substr(start, end - start));
+    start = end + 1;
+  }
+  return text;
+}
+
+std::vector<std::string> SuccessLog(const std::wstring& jvm, const LaunchCase& c) {
   std::wstring temp = WideOf(TempJar());
   return {
-      Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=main.jar"),
+      Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=" + StoredJar(c)),
       Ansi(temp),
       Ansi(L"write jar to:" + temp),
-      Ansi(L"jvm param:-Djava.class.path=" + classPath),
+      Ansi(L"jvm param:-Djava.class.path=" + ClassPathOf(c, temp)),
       "start load jvm dll.",
       "load jvm dll complete!!!",
       "start create java vm.",

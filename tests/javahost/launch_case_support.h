@@ -1,4 +1,4 @@
-// Running CreateJarAndRun in a process of its own (the java_launch_case program beside the
+// Running the Java launch in a process of its own (the java_launch_case program beside the
 // test program) and reading back what it left: exit code, standard output, t.log.
 #pragma once
 
@@ -21,7 +21,7 @@ struct LaunchCase {
   std::filesystem::path workDir;   // becomes the runner's current folder
   std::wstring jvmPath;            // empty: the runtime beside the runner
   std::wstring jarName = L"main.jar";
-  std::wstring libText;
+  std::wstring libText;            // libraries relative to workDir, class-path separators between
   std::vector<std::wstring> environment;  // "NAME=value" for the runner
   std::filesystem::path runner;           // empty: java_launch_case beside the test program
 };
@@ -30,8 +30,8 @@ struct LaunchOutcome {
   int exitCode = -1;
   std::string stdoutText;
   std::vector<std::string> log;  // t.log's messages without their timestamps
-  std::string resultCode;        // as the runner saw CreateJarAndRun's result ("" if it died)
-  std::wstring cwdAfter;         // the current folder once CreateJarAndRun had returned
+  std::string resultCode;        // as the runner saw the launch's result ("" if it died)
+  std::wstring cwdAfter;         // the current folder once the launch had returned
   std::wstring localAppData;     // the runner's local application data folder
 };
 
@@ -51,8 +51,14 @@ std::string Ansi(const std::wstring& text);
 // The temporary jar that a launch writes: "_Temp" in the local application data folder.
 std::filesystem::path TempJar();
 
-// t.log's messages of a launch that ran the entry method, for a VM library and a class path.
-std::vector<std::string> SuccessLog(const std::wstring& jvm, const std::wstring& classPath);
+// The stored jar as the launch names it: its name in the case's working folder.
+std::wstring StoredJar(const LaunchCase& c);
+// The class path a launch of the case builds around a temporary jar, as t.log shows it:
+// the working folder, the temporary jar and each library in the working folder.
+std::wstring ClassPathOf(const LaunchCase& c, const std::wstring& tempJar);
+
+// t.log's messages of a launch that ran the entry method, for a VM library and a case.
+std::vector<std::string> SuccessLog(const std::wstring& jvm, const LaunchCase& c);
 
 // "key=value" lines of a file written by a test application or the runner.
 std::string Field(const std::string& text, const std::string& key);

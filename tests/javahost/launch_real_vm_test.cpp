@@ -1,4 +1,4 @@
-// CreateJarAndRun with the real Java VM (OpenJDK's libjvm.so in the runtime beside the
+// The Java launch with the real Java VM (OpenJDK's libjvm.so in the runtime beside the
 // runner), each case in a process of its own: a VM can be created only once per process.
 // Linux only: no Windows Java runtime exists on the build machines (the Windows build checks
 // the same calls against a test double of jvm.dll instead).
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "branding.h"
+#include "javahost/runtime_layout.h"
 #include "launch_case_support.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -32,7 +33,7 @@ bool OptionsHold(const char* wanted) {
 class RealVm : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(fs::exists(LaunchDir() / PathOf(platform::JvmLibraryCandidates().at(0))))
+    ASSERT_TRUE(fs::exists(LaunchDir() / PathOf(RuntimeLibraryCandidates().at(0))))
         << "the runtime beside the runner is missing";
     // The temporary jar's folder name is not ASCII, to show that the VM gets a locale that
     // can decode the class path even when the user's has none.
@@ -68,10 +69,9 @@ TEST_F(RealVm, EntryGetsTheExecutablePathAndTheClassPath) {
     ASSERT_EQ(out.exitCode, 0) << platform::WideToUtf8(locale);
     EXPECT_EQ(out.localAppData, platform::LocalAppDataFolder());
 
-    std::wstring jvm = WideOf(LaunchDir() / platform::JvmLibraryCandidates().at(0));
-    std::wstring temp = WideOf(TempJar());
-    std::wstring classPath = L"." + kSep + temp + kSep + c.libText;
-    EXPECT_EQ(out.log, SuccessLog(jvm, classPath));
+    std::wstring jvm = WideOf(LaunchDir() / RuntimeLibraryCandidates().at(0));
+    std::wstring classPath = ClassPathOf(c, WideOf(TempJar()));
+    EXPECT_EQ(out.log, SuccessLog(jvm, c));
     EXPECT_TRUE(ReadBytes(TempJar()) == ReadBytes(PlainJar("entry")));
 
     std::string entry = ReadBytes(work / "entry.txt");
@@ -91,7 +91,7 @@ TEST_F(RealVm, LongExecutablePathReachesTheEntryWhole) {
   fs::copy_file(RunnerPath(), folder / RunnerPath().filename());
   LaunchCase c = Case("entry");
   c.runner = folder / RunnerPath().filename();
-  c.jvmPath = WideOf(LaunchDir() / platform::JvmLibraryCandidates().at(0));
+  c.jvmPath = WideOf(LaunchDir() / RuntimeLibraryCandidates().at(0));
   LaunchOutcome out = RunLaunchCase(c);
   ASSERT_EQ(out.exitCode, 0);
   std::string path = Field(ReadBytes(work / "entry.txt"), "path");

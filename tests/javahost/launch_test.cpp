@@ -1,4 +1,4 @@
-// CreateJarAndRun's failures before a Java VM exists, each in a process of its own, on both
+// The Java launch's failures before a Java VM exists, each in a process of its own, on both
 // platforms: no jar (1), no loadable library (2), a library without JNI_CreateJavaVM (3).
 #include <gtest/gtest.h>
 
@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "javahost/runtime_layout.h"
 #include "launch_case_support.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -20,13 +21,12 @@ namespace {
 
 
 // The log lines up to the library load, which every case that reads a jar writes.
-std::vector<std::string> LinesBeforeTheLoad(const std::wstring& jvm, const std::wstring& libText) {
+std::vector<std::string> LinesBeforeTheLoad(const std::wstring& jvm, const LaunchCase& c) {
   std::wstring temp = WideOf(TempJar());
-  std::wstring sep(1, platform::kClassPathSeparator);
-  return {Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=main.jar"),
+  return {Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=" + StoredJar(c)),
           Ansi(temp),
           Ansi(L"write jar to:" + temp),
-          Ansi(L"jvm param:-Djava.class.path=." + sep + temp + sep + libText),
+          Ansi(L"jvm param:-Djava.class.path=" + ClassPathOf(c, temp)),
           "start load jvm dll.",
           "load jvm dll complete!!!"};
 }
@@ -41,7 +41,7 @@ class LaunchFailure : public ::testing::Test {
   }
   // A runtime folder as the launcher expects it, holding `library` as its VM library.
   std::wstring Runtime(const std::string& library) {
-    fs::path path = work / "rt" / platform::JvmLibraryCandidates().at(0);
+    fs::path path = work / "rt" / RuntimeLibraryCandidates().at(0);
     fs::create_directories(path.parent_path());
     WriteBytes(path, library);
     return WideOf(path);
@@ -61,7 +61,7 @@ TEST_F(LaunchFailure, MissingOrEmptyJarGivesCode1AndTouchesNothing) {
     LaunchOutcome out = RunLaunchCase(Case(jvm));
     EXPECT_EQ(out.exitCode, 1) << "empty=" << empty;
     EXPECT_EQ(out.stdoutText, "can't find jar file\n");
-    EXPECT_EQ(out.log, std::vector<std::string>{Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=main.jar")});
+    EXPECT_EQ(out.log, std::vector<std::string>{Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=" + StoredJar(Case(jvm)))});
     EXPECT_EQ(ReadBytes(TempJar()), "the previous launch's jar");
   }
 }
@@ -75,7 +75,7 @@ TEST_F(LaunchFailure, LibraryThatCannotBeLoadedGivesCode2WithTheSystemsError) {
     LaunchOutcome out = RunLaunchCase(Case(jvm));
     EXPECT_EQ(out.exitCode, 2) << "exists=" << exists;
     EXPECT_EQ(out.stdoutText, "");
-    std::vector<std::string> expected = LinesBeforeTheLoad(jvm, L"");
+    std::vector<std::string> expected = LinesBeforeTheLoad(jvm, Case(jvm));
     ASSERT_EQ(out.log.size(), expected.size() + 2);
     EXPECT_EQ(std::vector<std::string>(out.log.begin(), out.log.begin() + 6), expected);
     std::string failed = Ansi(L"load jvm.dll fail!!! path = " + jvm + L", code=");
@@ -95,7 +95,7 @@ TEST_F(LaunchFailure, LibraryWithoutTheVmEntryGivesCode3) {
   std::wstring jvm = Runtime(ReadBytes(NotAJvmLibrary()));
   LaunchOutcome out = RunLaunchCase(Case(jvm));
   EXPECT_EQ(out.exitCode, 3);
-  std::vector<std::string> expected = LinesBeforeTheLoad(jvm, L"");
+  std::vector<std::string> expected = LinesBeforeTheLoad(jvm, Case(jvm));
   expected.insert(expected.end(), {"start create java vm.", "create java vm now!!!", "create java vm fail!!!"});
   EXPECT_EQ(out.log, expected);
   EXPECT_TRUE(fs::equivalent(PathOf(out.cwdAfter), work.Path()));
@@ -127,7 +127,7 @@ TEST_F(LaunchFailure, UnreplaceableTempJarIsWrittenBesideItAndUsed) {
   EXPECT_NE(beside, Ansi(temp));
   EXPECT_EQ(PathOf(platform::ThreadAnsiToWide(beside)).parent_path(), TempJar().parent_path());
   std::wstring sep(1, platform::kClassPathSeparator);
-  EXPECT_EQ(out.log[4], "jvm param:-Djava.class.path=." + Ansi(sep) + beside + Ansi(sep));
+  EXPECT_EQ(out.log[4], "jvm param:-Djava.class.path=" + Ansi(WideOf(work.Path()) + sep) + beside);
   EXPECT_TRUE(ReadBytes(PathOf(platform::ThreadAnsiToWide(beside))) == ReadBytes(PlainJar("entry")));
   fs::remove(PathOf(platform::ThreadAnsiToWide(beside)));
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "branding.h"
+#include "javahost/runtime_layout.h"
 #include "launch_case_support.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -23,7 +24,7 @@ using testing_support::WriteBytes;
 
 namespace {
 
-fs::path Runtime() { return LaunchDir() / platform::JvmLibraryCandidates().at(0); }
+fs::path Runtime() { return LaunchDir() / RuntimeLibraryCandidates().at(0); }
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -46,14 +47,14 @@ class JvmTestDouble : public ::testing::Test {
   }
   std::vector<std::string> Record() { return Lines(ReadBytes(work / "jvm-test-double.log")); }
   // What the double records up to and with JNI_CreateJavaVM for the case's class path.
-  std::vector<std::string> CreationRecord(const std::wstring& libText) {
+  std::vector<std::string> CreationRecord(const LaunchCase& c) {
     std::vector<std::string> lines = {
         "loaded in " + platform::WideToUtf8(WideOf(Runtime().parent_path().parent_path())),
         "JNI_CreateJavaVM version=0x10006 options=" + std::to_string(std::size(branding::kJvmOptions)) +
             " ignoreUnrecognized=1"};
     for (const char* option : branding::kJvmOptions) {
       lines.push_back("option " + (std::string(option) == "-Djava.class.path"
-                                       ? Ansi(L"-Djava.class.path=.;" + WideOf(TempJar()) + L";" + libText)
+                                       ? Ansi(L"-Djava.class.path=" + ClassPathOf(c, WideOf(TempJar())))
                                        : std::string(option)));
     }
     return lines;
@@ -72,7 +73,7 @@ TEST_F(JvmTestDouble, EntryGetsTheExecutablePathThroughTheJniCalls) {
   EXPECT_EQ(out.localAppData, platform::LocalAppDataFolder());
 
   std::string exe = platform::WideToUtf8(WideOf(RunnerPath()));
-  std::vector<std::string> expected = CreationRecord(c.libText);
+  std::vector<std::string> expected = CreationRecord(c);
   expected.insert(expected.end(), {
                                       "FindClass zobj/Run",
                                       "AllocObject zobj/Run",
@@ -84,8 +85,7 @@ TEST_F(JvmTestDouble, EntryGetsTheExecutablePathThroughTheJniCalls) {
                                   });
   EXPECT_EQ(Record(), expected);
 
-  std::wstring temp = WideOf(TempJar());
-  EXPECT_EQ(out.log, SuccessLog(WideOf(Runtime()), L".;" + temp + L";" + c.libText));
+  EXPECT_EQ(out.log, SuccessLog(WideOf(Runtime()), c));
   EXPECT_TRUE(ReadBytes(TempJar()) == ReadBytes(PlainJar("entry")));
   EXPECT_TRUE(fs::equivalent(PathOf(out.cwdAfter), work.Path())) << "the current folder is restored after the load";
 }
@@ -127,16 +127,18 @@ TEST_F(JvmTestDouble, FailuresAfterTheLoadGiveTheirCodes) {
     std::vector<std::string> record;  // after the creation
     std::vector<std::string> logTail;
   } rows[] = {
-      {"create", 3, {}, {"start create java vm.", "create java vm now!!!", "create java vm fail!!!"}},
+      // The runtime's library is unloaded on every way out, failures included.
+      {"create", 3, {"unloaded by FreeLibrary"}, {"start create java vm.", "create java vm now!!!", "create java vm fail!!!"}},
       {"class",
        4,
        {"FindClass zobj/Run", "ExceptionDescribe java.lang.NoClassDefFoundError: zobj/Run", "ExceptionClear",
-        "DestroyJavaVM"},
+        "DestroyJavaVM", "unloaded by FreeLibrary"},
        {"find main class", "FindClass zobj/Run failed\n", "java exception: java.lang.NoClassDefFoundError: zobj/Run"}},
       {"method",
        5,
        {"FindClass zobj/Run", "AllocObject zobj/Run", "GetStaticMethodID runWithPath (Ljava/lang/String;)V",
-        "ExceptionDescribe java.lang.NoSuchMethodError: runWithPath", "ExceptionClear", "DestroyJavaVM"},
+        "ExceptionDescribe java.lang.NoSuchMethodError: runWithPath", "ExceptionClear", "DestroyJavaVM",
+        "unloaded by FreeLibrary"},
        {"find main mathod", "getMethodID runWithPath failed",
         "java exception: java.lang.NoSuchMethodError: runWithPath"}},
       {"throw",
@@ -155,7 +157,7 @@ TEST_F(JvmTestDouble, FailuresAfterTheLoadGiveTheirCodes) {
     EXPECT_EQ(out.resultCode, std::to_string(row.code)) << row.failAt;
 
     std::vector<std::string> record = Record();
-    std::vector<std::string> head = CreationRecord(L"");
+    std::vector<std::string> head = CreationRecord(Case(row.failAt));
     ASSERT_GE(record.size(), head.size()) << row.failAt;
     EXPECT_EQ(std::vector<std::string>(record.begin(), record.begin() + head.size()), head) << row.failAt;
     std::vector<std::string> rest(record.begin() + head.size(), record.end());

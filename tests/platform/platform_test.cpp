@@ -141,3 +141,26 @@ TEST(AtomicFile, FailureLeavesTheTargetUntouched) {
   EXPECT_EQ(entries, 1u);
   EXPECT_NE(platform::UniqueSiblingName(L"a", L"t"), platform::UniqueSiblingName(L"a", L"t"));
 }
+
+TEST(Paths, FolderFileNameAndJoin) {
+  using testing_support::NativeSeparators;
+  const struct {
+    std::wstring path, folder, name;
+  } cases[] = {
+      {L"C:\\a\\b\\c.jar", L"C:\\a\\b", L"c.jar"},
+      {L"C:\\c.jar", L"C:\\", L"c.jar"},  // a drive root keeps its separator
+      {L"\\c.jar", L"\\", L"c.jar"},      // so does the root
+      {L"c.jar", L"", L"c.jar"},
+      {L"a\\b\\", L"a\\b", L""},
+  };
+  for (const auto& c : cases) {
+    std::wstring path = NativeSeparators(c.path);
+    EXPECT_EQ(platform::FolderOf(path), NativeSeparators(c.folder)) << platform::WideToUtf8(path);
+    EXPECT_EQ(platform::FileNameOf(path), c.name) << platform::WideToUtf8(path);
+  }
+  EXPECT_EQ(platform::FolderOf(L"a/b/c.jar"), L"a/b");  // '/' counts on both systems
+  EXPECT_EQ(platform::JoinPath(NativeSeparators(L"C:\\a"), L"t.log"), NativeSeparators(L"C:\\a\\t.log"));
+  EXPECT_EQ(platform::JoinPath(NativeSeparators(L"C:\\"), L"t.log"), NativeSeparators(L"C:\\t.log"));
+  EXPECT_EQ(platform::JoinPath(L"", L"t.log"), L"t.log");
+  EXPECT_EQ(platform::ToNativeSeparators(L"lib/x/y.jar"), NativeSeparators(L"lib\\x\\y.jar"));
+}

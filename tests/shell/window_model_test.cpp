@@ -6,7 +6,7 @@
 #include <map>
 #include <thread>
 
-#include "branding.h"
+#include <memory>
 
 namespace {
 
@@ -28,7 +28,7 @@ struct TickLog {
 // Ticks `count` times; before tick t (1-based) the worker's writes scripted for t happen.
 TickLog Drive(int count, const std::map<int, std::function<void(LaunchState&)>>& script,
           int initialProgress) {
-  auto state = LaunchState::Create();
+  auto state = std::make_shared<LaunchState>();
   state->SetProgress(initialProgress);
   WindowModel model(state);
   TickLog run;
@@ -56,8 +56,8 @@ TickLog Drive(int count, const std::map<int, std::function<void(LaunchState&)>>&
 auto Progress(int p) {
   return [p](LaunchState& s) { s.SetProgress(p); };
 }
-auto Error(const wchar_t* text) {
-  return [text](LaunchState& s) { s.SetLaunchError(text); };
+auto Error(UpdateFailure failure) {
+  return [failure](LaunchState& s) { s.Fail(failure); };
 }
 
 }  // namespace
@@ -79,10 +79,10 @@ TEST(WindowModel, TickTable) {
         {400, Progress(100)}},
        2000, 100, 414, 0},
       {"70 straight to 100 (jar current)", 70, {{10, Progress(100)}}, 2000, 100, 50, 0},
-      {"error while climbing", 100, {{21, Error(L"下载执行文件出错！")}}, 2000, 40, 0, 21},
-      {"error when 98 is shown beats the launch", 100, {{50, Error(L"找不到本地配置文件！")}},
+      {"error while climbing", 100, {{21, Error(UpdateFailure::kPackageDownload)}}, 2000, 40, 0, 21},
+      {"error when 98 is shown beats the launch", 100, {{50, Error(UpdateFailure::kVersionFile)}},
        2000, 98, 0, 50},
-      {"error before the first tick", 0, {{1, Error(L"创建文档目录出错！")}}, 2000, 0, 0, 1},
+      {"error before the first tick", 0, {{1, Error(UpdateFailure::kVersionFile)}}, 2000, 0, 0, 1},
       {"nothing from the worker", 0, {}, 2000, 0, 0, 0},
   };
   for (const Case& c : cases) {
@@ -109,8 +109,8 @@ TEST(WindowModel, TickTable) {
   }
 }
 
-TEST(WindowModel, ErrorBoxShowsTheWorkersTextUnchanged) {
-  TickLog run = Drive(100, {{5, Error(L"本地JAVA环境出错，请重新重新安装软件！")}}, 0);
+TEST(WindowModel, ErrorBoxShowsTheFailuresText) {
+  TickLog run = Drive(100, {{5, Error(UpdateFailure::kJavaRuntime)}}, 0);
   EXPECT_EQ(run.errorText, L"本地JAVA环境出错，请重新重新安装软件！");
   // The error tick changes no caption.
   EXPECT_TRUE(run.captions[4].empty());
@@ -137,7 +137,7 @@ TEST(WindowModel, CaptionAndSpinner) {
 TEST(WindowModel, SpinnerRunsOnAcrossTheCounterWrap) {
   // Where a 32-bit signed and an unsigned counter would overflow.
   for (std::uint64_t start : {(1ull << 31) - 5, (1ull << 32) - 5, (1ull << 63) - 5}) {
-    auto state = LaunchState::Create();
+    auto state = std::make_shared<LaunchState>();
     WindowModel model(state, start);
     for (std::uint64_t i = 1; i <= 40; ++i) {
       std::uint64_t tick = start + i;
@@ -162,35 +162,26 @@ TEST(WindowModel, BarRectangle) {
     EXPECT_EQ(b.right, c.bar.right) << c.shown;
     EXPECT_EQ(b.bottom, c.bar.bottom) << c.shown;
   }
-  auto state = LaunchState::Create();
+  auto state = std::make_shared<LaunchState>();
   state->SetProgress(50);
   WindowModel model(state);
   for (int i = 0; i < 30; ++i) model.Tick();
   EXPECT_EQ(model.Bar().right, 330);
 }
 
-TEST(WindowModel, MessageTexts) {
-  const std::wstring contact = branding::kSupportContact;
-  EXPECT_EQ(WindowModel::InitialCaption(), std::wstring(L"正在检测更新"));
-  EXPECT_EQ(WindowModel::ErrorCaption(), L"客服QQ：" + contact);
-  EXPECT_EQ(WindowModel::LaunchErrorText(4), L"软件启动出错，请联系客服QQ：" + contact + L"。cod=4");
-  EXPECT_EQ(WindowModel::LaunchErrorText(1), L"软件启动出错，请联系客服QQ：" + contact + L"。cod=1");
-  EXPECT_EQ(WindowModel::LaunchErrorCaption(), std::wstring(L"启动"));
-}
-
 // A real worker thread racing the ticks: every run ends in exactly one launch or exactly one
 // message box, never both, and a launch only without an error.
 TEST(WindowModel, RacingWorkerEndsInExactlyOneOutcome) {
   for (int round = 0; round < 300; ++round) {
-    auto state = LaunchState::Create();
+    auto state = std::make_shared<LaunchState>();
     WindowModel model(state);
     std::thread worker([state, round] {
       for (int p : {10, 20, 50, 70, 90}) {
         state->SetProgress(p);
         std::this_thread::yield();
       }
-      if (round % 3 == 0) state->SetLaunchError(L"下载执行文件出错！");
-      else state->SetProgress(100);
+      if (round % 3 == 0) state->Fail(UpdateFailure::kPackageDownload);
+      else state->Finish(LaunchPlan{});
     });
     int launches = 0, boxes = 0;
     auto tick = [&] {

@@ -28,7 +28,8 @@ TEST(LogReader, DecodesWhatTheLauncherWrote) {
   TempDir dir;
   const std::wstring path = (dir / "t.log").wstring();
   {
-    Log log(path, branding::kLogKey);
+    Log log(branding::kLogKey);
+    log.StartAt(path);
     log.Write(L"curr version: %s", L"2.3.0.0");
     log.Write(L"start get url: %s", L"http://127.0.0.1:8080/app/update.txt");
     log.Write(L"set lib text:%s", L"lib/a.jar;lib/b.jar");
@@ -65,7 +66,8 @@ TEST(LogReader, AWrongKeyIsNoticed) {
   TempDir dir;
   const std::wstring path = (dir / "t.log").wstring();
   {
-    Log log(path, branding::kLogKey);
+    Log log(branding::kLogKey);
+    log.StartAt(path);
     log.Write(L"curr version: %s", L"2.3.0.0");
   }
   const std::string scrambled = ReadBytes(dir / "t.log");

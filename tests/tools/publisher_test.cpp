@@ -7,11 +7,10 @@
 #include <filesystem>
 
 #include "branding.h"
-#include "javahost/java_launch_internal.h"
+#include "javahost/temp_jar.h"
 #include "platform/platform.h"
-#include "shell/launch_state.h"
 #include "support/test_support.h"
-#include "update/local_config.h"
+#include "update/config_file.h"
 #include "update/md5_checksum.h"
 #include "update/runtime_libs.h"
 
@@ -74,7 +73,7 @@ TEST(Publish, WritesWhatTheLauncherReads) {
     testing_support::ScopedCurrentDir cd(f.dir.Path());
     WriteBytes(f.dir / "stored.jar", pak);
     std::vector<std::uint8_t> plain;
-    ASSERT_TRUE(javahost::ReadJarFile(L"stored.jar", &plain));
+    ASSERT_TRUE(ReadJarFile(L"stored.jar", &plain));
     EXPECT_EQ(std::string(plain.begin(), plain.end()), FakeJar("v1"));
   }
 
@@ -91,12 +90,13 @@ TEST(Publish, WritesWhatTheLauncherReads) {
   // The Config.ini line names the same folder on the server the build fetches libraries from.
   EXPECT_EQ(result.configLine, BuiltServerUrl() + L"app/main.jar");
   EXPECT_EQ(BuiltServerUrl() + L"install/runtime/", std::wstring(branding::kRuntimeBaseUrl));
-  auto state = LaunchState::Create();
   WriteBytes(f.dir / "Config.ini", platform::WideToUtf8(result.configLine) + "\r\n");
-  ASSERT_EQ(LoadConfigFile((f.dir / "Config.ini").wstring()), 1);
-  EXPECT_EQ(state->JarName(), L"main.jar");
-  EXPECT_EQ(state->VersionUrl(), BuiltServerUrl() + L"app/update.txt");
-  EXPECT_EQ(state->LibsUrl(), BuiltServerUrl() + L"app/libs.txt");
+  std::optional<std::wstring> line = ReadConfigLine((f.dir / "Config.ini").wstring());
+  ASSERT_TRUE(line.has_value());
+  ServerLocations where = LocationsFromConfigLine(*line);
+  EXPECT_EQ(where.jarName, L"main.jar");
+  EXPECT_EQ(where.versionUrl, BuiltServerUrl() + L"app/update.txt");
+  EXPECT_EQ(where.libsUrl, BuiltServerUrl() + L"app/libs.txt");
 }
 
 TEST(Publish, SameJarTwiceChangesNothing) {

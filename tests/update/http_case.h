@@ -22,9 +22,9 @@ class HttpCase : public ::testing::Test {
         folder(testing_support::UniqueServerFolder()),
         cd(work.Path()) {
     platform::InitHttp();
-    theLog.RestartForTesting();
+    theLog.StartAt((work / "t.log").wstring());
   }
-  ~HttpCase() override { theLog.RestartForTesting(); }
+  ~HttpCase() override { theLog.StartAt(L""); }
 
   std::wstring Url(const std::string& name) const { return server.Url(folder + name); }
   std::vector<std::string> Requests() const { return server.Requests(folder); }

@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "http_case.h"
-#include "shell/launch_state.h"
 
 namespace fs = std::filesystem;
 using testing_support::NativeSeparators;
@@ -33,10 +32,16 @@ TEST(LibList, EntriesAreTrimmedAndUnsafeOnesSetApart) {
 
 class Libs : public HttpCase {
  protected:
-  Libs() : state(LaunchState::Create()) {
-    SetRuntimeBaseUrlForTesting(Url("install/runtime/"));
+  // One run of the synchronisation into the working folder; its class-path part.
+  std::vector<std::wstring> Sync() {
+    return SyncRuntimeLibs(Url("app/libs.txt"), Url("install/runtime/"), work.WPath());
   }
-  ~Libs() override { SetRuntimeBaseUrlForTesting(L""); }
+  // The full paths of entries written with '/'.
+  std::vector<std::wstring> InWork(const std::vector<std::wstring>& entries) const {
+    std::vector<std::wstring> paths;
+    for (const std::wstring& e : entries) paths.push_back(platform::JoinPath(work.WPath(), platform::ToNativeSeparators(e)));
+    return paths;
+  }
 
   void PutLib(const std::string& entry, const std::string& bytes) {
     server.Put(folder + "install/runtime/" + entry, bytes);
@@ -52,8 +57,6 @@ class Libs : public HttpCase {
     std::sort(files.begin(), files.end());
     return files;
   }
-
-  std::shared_ptr<LaunchState> state;
 };
 
 TEST_F(Libs, MissingLibrariesAreFetchedOnceAndTheListBecomesTheClassPath) {
@@ -68,7 +71,7 @@ TEST_F(Libs, MissingLibrariesAreFetchedOnceAndTheListBecomesTheClassPath) {
   fs::create_directory(work / "lib");
   WriteBytes(work / "lib" / "a.jar", "local a");
 
-  SyncRuntimeLibs(Url("app/libs.txt"));
+  std::vector<std::wstring> classPath = Sync();
 
   // The list once, then each missing library once, in the order of the list.
   EXPECT_EQ(Requests(), (Lines{folder + "app/libs.txt", Lib("lib/b.jar"), Lib("c.jar"), Lib("a/b/c.jar")}));
@@ -81,14 +84,7 @@ TEST_F(Libs, MissingLibrariesAreFetchedOnceAndTheListBecomesTheClassPath) {
   EXPECT_FALSE(fs::exists(work.Path().parent_path() / "evil.jar"));
 
   std::wstring expected = L"lib/a.jar;lib/b.jar;c.jar;lib/b.jar;a/b/c.jar";
-  EXPECT_EQ(state->LibText(), [&] {
-    std::wstring t = expected;
-    for (wchar_t& c : t) {
-      if (c == L'/') c = platform::kPathSeparator;
-      else if (c == L';') c = platform::kClassPathSeparator;
-    }
-    return t;
-  }());
+  EXPECT_EQ(classPath, InWork({L"lib/a.jar", L"lib/b.jar", L"c.jar", L"lib/b.jar", L"a/b/c.jar"}));
 
   const std::string base = Narrow(Url("install/runtime/"));
   const std::string libs = Narrow(Url("app/libs.txt"));
@@ -111,7 +107,7 @@ TEST_F(Libs, MissingLibrariesAreFetchedOnceAndTheListBecomesTheClassPath) {
                         }));
 
   // The next start finds them all and asks for the list alone.
-  SyncRuntimeLibs(Url("app/libs.txt"));
+  EXPECT_EQ(Sync(), classPath);
   EXPECT_EQ(Requests().size(), 5u);
 }
 
@@ -124,7 +120,8 @@ TEST_F(Libs, LibraryAttemptsRetryButTheListGetsOne) {
   server.Behave(Lib("cut.jar"), "truncate 20000");
   PutLib("empty.jar", "");
 
-  SyncRuntimeLibs(Url("app/libs.txt"));
+  std::vector<std::wstring> classPath = Sync();
+  EXPECT_EQ(classPath, InWork({L"flaky.jar", L"gone.jar", L"cut.jar", L"empty.jar"}));
   EXPECT_EQ(Requests(), (Lines{folder + "app/libs.txt", Lib("flaky.jar"), Lib("flaky.jar"), Lib("flaky.jar"),
                                Lib("gone.jar"), Lib("gone.jar"), Lib("gone.jar"), Lib("cut.jar"),
                                Lib("cut.jar"), Lib("cut.jar"), Lib("empty.jar")}));
@@ -132,21 +129,17 @@ TEST_F(Libs, LibraryAttemptsRetryButTheListGetsOne) {
   EXPECT_EQ(WorkingFiles(), (Lines{"empty.jar", "flaky.jar"}));
   EXPECT_EQ(ReadBytes(work / "flaky.jar"), "flaky");
 
-  // The list itself: one attempt, and a failed one changes nothing.
+  // The list itself: one attempt, and without it no library is on the class path.
   server.Behave(folder + "app/libs.txt", "status 503");
-  const std::wstring before = state->LibText();
-  SyncRuntimeLibs(Url("app/libs.txt"));
+  EXPECT_TRUE(Sync().empty());
   EXPECT_EQ(server.Requests(folder + "app/").size(), 2u);
   EXPECT_EQ(Requests().size(), 12u);
-  EXPECT_EQ(state->LibText(), before);
 }
 
-TEST_F(Libs, EmptyListLeavesTheClassPathAndFetchesNothing) {
-  state->SetLibText(L"kept.jar");
+TEST_F(Libs, EmptyListPutsNothingOnTheClassPathAndFetchesNothing) {
   for (const std::string& body : {std::string(), std::string("\0lib/a.jar", 10)}) {
     server.Put(folder + "app/libs.txt", body);
-    SyncRuntimeLibs(Url("app/libs.txt"));
-    EXPECT_EQ(state->LibText(), L"kept.jar");
+    EXPECT_TRUE(Sync().empty());
   }
   EXPECT_EQ(Requests(), (Lines{folder + "app/libs.txt", folder + "app/libs.txt"}));
   EXPECT_TRUE(WorkingFiles().empty());

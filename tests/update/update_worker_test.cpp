@@ -1,6 +1,6 @@
-// The whole update run against the suite's own server: Config.ini beside this program, a
-// working folder under the Documents folder (a fresh HOME on Linux, the test prefix's
-// under Wine), and the run on a thread of its own as in the launcher.
+// The whole update run against the suite's own server: an installation folder (launcher
+// path, Config.ini, runtime) and a Documents folder of the case's own, and the run on a
+// thread of its own as in the launcher.
 //
 // The Java runtime beside the program is a stand-in file: the update only checks that the
 // runtime library is there; loading it is the Java host's business and tested there.
@@ -16,15 +16,16 @@
 
 #include "branding.h"
 #include "diagnostics/log.h"
-#include "javahost/jvm_location.h"
+#include "diagnostics/program_version.h"
+#include "javahost/runtime_layout.h"
+#include "launch/user_texts.h"
 #include "platform/http.h"
 #include "platform/platform.h"
-#include "shell/launch_state.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
-#include "update/local_config.h"
 #include "update/md5_checksum.h"
-#include "update/runtime_libs.h"
+#include "update/package.h"
+#include "update/working_folder.h"
 
 namespace fs = std::filesystem;
 using testing_support::ReadBytes;
@@ -53,43 +54,42 @@ class Worker : public ::testing::Test {
   Worker()
       : server(testing_support::TestHttpServer::Get()),
         folder(testing_support::UniqueServerFolder()),
-        exeDir(testing_support::ExecutableDir()),
-        workDir(fs::path(platform::DocumentsFolder()) / WorkingFolderName(platform::ExecutablePath())) {
+        exeDir(install / "Tools"),
+        workDir(documents / WorkingFolderName((exeDir / "Launcher.exe").wstring())) {
     platform::InitHttp();
-    fs::current_path(exeDir);
-    std::error_code ignored;
-    fs::remove_all(workDir, ignored);
+    fs::create_directories(exeDir);
+    settings.executablePath = (exeDir / "Launcher.exe").wstring();
+    settings.documentsFolder = documents.WPath();
+    settings.runtimeBaseUrl = server.Url(folder + "install/runtime/");
     WriteBytes(exeDir / "Config.ini", Narrow(server.Url(folder + "app/main.jar")) + "\r\nsecond line\r\n");
-    jvm = exeDir / fs::path(platform::JvmLibraryCandidates().front());
+    jvm = exeDir / fs::path(RuntimeLibraryCandidates().front());
     fs::create_directories(jvm.parent_path());
     WriteBytes(jvm, "stand-in runtime library");
-    ResetJvmPathForTesting();
-    SetRuntimeBaseUrlForTesting(server.Url(folder + "install/runtime/"));
-    state = LaunchState::Create();
-    state->SetProgressObserverForTesting([this](int value) { progress.push_back(value); });
-    theLog.RestartForTesting();
+    NewState();
   }
 
-  ~Worker() override {
-    // Leave the working folder so that the next case can remove it (Windows cannot
-    // remove a current directory or an open t.log).
-    theLog.RestartForTesting();
-    fs::current_path(exeDir);
-    SetRuntimeBaseUrlForTesting(L"");
-    std::error_code ignored;
-    fs::remove(exeDir / "Config.ini", ignored);
-    fs::remove_all(exeDir / "java", ignored);
-  }
+  // Windows cannot remove a folder that holds an open t.log.
+  ~Worker() override { theLog.StartAt(L""); }
 
   static std::string Narrow(const std::wstring& text) { return platform::WideToUtf8(text); }
 
-  // One run of the update, on its own thread as in the launcher; its t.log starts afresh
-  // as in a new process.
-  void Run() {
-    theLog.RestartForTesting();
+  // A fresh record, as a new process has, whose progress values the case sees.
+  void NewState() {
     progress.clear();
-    std::thread worker(UpdateThreadProc, nullptr);
+    state = std::make_unique<LaunchState>([this](int value) { progress.push_back(value); });
+  }
+
+  // One run of the update, on its own thread as in the launcher.
+  void Run() {
+    NewState();
+    std::thread worker([this] { RunUpdateAndPublish(settings, *state); });
     worker.join();
+  }
+
+  // The text the window would show for the run's failure; empty when there was none.
+  std::wstring ErrorText() const {
+    std::optional<UpdateFailure> failure = state->Failure();
+    return failure ? user_texts::ForUpdateFailure(*failure) : L"";
   }
 
   // The server folder named by Config.ini, and the runtime-library base below the case.
@@ -135,10 +135,13 @@ class Worker : public ::testing::Test {
 
   testing_support::TestHttpServer& server;
   std::string folder;
+  testing_support::TempDir install;
+  testing_support::TempDir documents;
   fs::path exeDir;
   fs::path workDir;
   fs::path jvm;
-  std::shared_ptr<LaunchState> state;
+  UpdateSettings settings;
+  std::unique_ptr<LaunchState> state;
   Steps progress;
 };
 
@@ -154,15 +157,22 @@ TEST_F(Worker, CurrentJarCostsTheListAndTheVersionFileOnly) {
   Run();
 
   EXPECT_EQ(progress, (Steps{10, 20, 50, 70, 100}));
-  EXPECT_EQ(state->GetErrorText(), L"");
+  EXPECT_EQ(ErrorText(), L"");
   EXPECT_EQ(Requests(), (Lines{App("libs.txt"), App("update.txt")}));
   EXPECT_EQ(ReadBytes(workDir / "main.jar"), jar);
-  EXPECT_EQ(state->JarName(), L"main.jar");
-  EXPECT_EQ(state->LibText(), std::wstring(L"lib") + platform::kPathSeparator + L"x.jar");
+
+  // The plan names everything the Java host needs, as full paths.
+  std::optional<LaunchPlan> plan = state->Plan();
+  ASSERT_TRUE(plan.has_value());
+  EXPECT_EQ(plan->executablePath, settings.executablePath);
+  EXPECT_EQ(plan->workingFolder, workDir.wstring());
+  EXPECT_EQ(plan->runtimeLibrary, jvm.wstring());
+  EXPECT_EQ(plan->storedJar, (workDir / "main.jar").wstring());
+  EXPECT_EQ(plan->libraries, (std::vector<std::wstring>{(workDir / "lib" / "x.jar").wstring()}));
 
   Lines lines = LogLines();
   ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines[0], "curr version: " + Narrow(GetProgramVersion()));
+  EXPECT_EQ(lines[0], "curr version: " + Narrow(ProgramVersionText()));
   EXPECT_EQ(lines[1], "start get url: " + Narrow(server.Url(App("libs.txt"))));
   EXPECT_EQ(lines[2], "http complete, len = 10");
   EXPECT_EQ(lines[3], "set lib text:lib/x.jar");
@@ -186,8 +196,7 @@ TEST_F(Worker, NewVersionReplacesTheJarAndTheNextRunFindsItCurrent) {
     Run();
 
     EXPECT_EQ(progress, (Steps{10, 20, 50, 70, 90, 100}));
-    EXPECT_EQ(state->GetErrorText(), L"");
-    EXPECT_EQ(state->PackageUrl(), server.Url(App(Md5(next) + ".pak")));
+    EXPECT_EQ(ErrorText(), L"");
     Lines requests = Requests();
     EXPECT_EQ(Lines(requests.begin() + before, requests.end()),
               (Lines{App("libs.txt"), Lib("lib/x.jar"), App("update.txt"), App(Md5(next) + ".pak")}));
@@ -266,7 +275,6 @@ TEST_F(Worker, EachFailureStopsAtItsStepWithItsText) {
     PutLocalJar(old);
     WriteBytes(exeDir / "Config.ini", Narrow(server.Url(App("main.jar"))));
     WriteBytes(jvm, "stand-in runtime library");
-    ResetJvmPathForTesting();
     server.Put(App("libs.txt"), "");
     server.Behave(App("update.txt"), "");
     server.Behave(App(Md5(next) + ".pak"), "");
@@ -276,14 +284,13 @@ TEST_F(Worker, EachFailureStopsAtItsStepWithItsText) {
 
     Run();
 
-    EXPECT_EQ(state->GetErrorText(), c.error);
+    EXPECT_EQ(ErrorText(), c.error);
+    EXPECT_FALSE(state->Plan().has_value());
     EXPECT_EQ(progress, c.steps);
     Lines requests = Requests();
     EXPECT_EQ(Lines(requests.begin() + before, requests.end()), c.requests(*this));
     // A failed run leaves the old jar as it was.
     EXPECT_EQ(ReadBytes(workDir / "main.jar"), old);
-    state = LaunchState::Create();
-    state->SetProgressObserverForTesting([this](int value) { progress.push_back(value); });
   }
 }
 
@@ -298,7 +305,7 @@ TEST_F(Worker, JarThatCannotBeReplacedStaysAndIsReported) {
 
   Run();
 
-  EXPECT_EQ(state->GetErrorText(), kWriteError);
+  EXPECT_EQ(ErrorText(), kWriteError);
   EXPECT_EQ(progress, (Steps{10, 20, 50, 70, 90, 100}));
   EXPECT_EQ(WorkingFiles(), (Lines{"main.jar/inside", "t.log"}));
   EXPECT_EQ(ReadBytes(workDir / "main.jar" / "inside"), "kept");
@@ -315,9 +322,8 @@ TEST_F(Worker, DownloadStoppedHalfwayLeavesTheOldJarAndTheNextRunCompletes) {
   // Every attempt of this run gets half the package; the first is held open meanwhile.
   server.Behave(pak, "hold\ntimes 3");
 
-  theLog.RestartForTesting();
-  progress.clear();
-  std::thread worker(UpdateThreadProc, nullptr);
+  NewState();
+  std::thread worker([this] { RunUpdateAndPublish(settings, *state); });
   ASSERT_TRUE(AwaitRequest(pak));
   // Halfway through the download: whatever ends the process now (a kill, a power cut)
   // finds the old jar whole and nothing else under its name.
@@ -326,14 +332,12 @@ TEST_F(Worker, DownloadStoppedHalfwayLeavesTheOldJarAndTheNextRunCompletes) {
   EXPECT_EQ(state->Progress(), 70);
   server.Release(pak);
   worker.join();
-  EXPECT_EQ(state->GetErrorText(), kPackageError);
+  EXPECT_EQ(ErrorText(), kPackageError);
   EXPECT_EQ(ReadBytes(workDir / "main.jar"), old);
   EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
 
-  state = LaunchState::Create();
-  state->SetProgressObserverForTesting([this](int value) { progress.push_back(value); });
   Run();
-  EXPECT_EQ(state->GetErrorText(), L"");
+  EXPECT_EQ(ErrorText(), L"");
   EXPECT_EQ(progress, (Steps{10, 20, 50, 70, 90, 100}));
   EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
 }
@@ -342,28 +346,26 @@ TEST_F(Worker, EmptyVersionFileAndNoJarAreCurrent) {
   server.Put(App("libs.txt"), "");
   server.Put(App("update.txt"), "\r\n");
   Run();
-  EXPECT_EQ(state->GetErrorText(), L"");
+  EXPECT_EQ(ErrorText(), L"");
   EXPECT_EQ(progress, (Steps{10, 20, 50, 70, 100}));
   EXPECT_EQ(Requests(), (Lines{App("libs.txt"), App("update.txt")}));
 }
 
-TEST_F(Worker, LocalJarMd5AndPackageSelection) {
-  ASSERT_EQ(LoadConfigFile((exeDir / "Config.ini").wstring()), 1);
-  fs::create_directories(workDir);
-  testing_support::ScopedCurrentDir cd(workDir);
-  EXPECT_EQ(GetLocalJarMd5(), L"");
-  WriteBytes(workDir / "main.jar", "abc");
-  EXPECT_EQ(GetLocalJarMd5(), L"900150983cd24fb0d6963f7d28e17f72");
+// The run hands everything on as values: the process's current directory is not its channel.
+TEST_F(Worker, TheRunLeavesTheCurrentDirectoryAlone) {
+  server.Put(App("libs.txt"), "");
+  server.Put(App("update.txt"), "\r\n");
+  std::wstring before = platform::CurrentDirectory();
+  Run();
+  EXPECT_EQ(platform::CurrentDirectory(), before);
+  EXPECT_TRUE(fs::exists(workDir / "t.log"));
+}
 
-  const std::wstring configured = server.Url(App("main.jar"));
-  EXPECT_EQ(state->PackageUrl(), configured);
-  SelectPackage(nullptr);
-  EXPECT_EQ(state->PackageUrl(), configured);
-  SelectPackage(L"0123456789abcdef0123456789abcdef");
-  EXPECT_EQ(state->PackageUrl(), server.Url(App("0123456789abcdef0123456789abcdef.pak")));
-  state->SetPackageUrl(L"no-slash");
-  SelectPackage(L"0123456789abcdef0123456789abcdef");
-  EXPECT_EQ(state->PackageUrl(), L"no-slash");
+TEST(Package, LocalJarMd5) {
+  testing_support::TempDir dir;
+  EXPECT_EQ(LocalJarMd5((dir / "main.jar").wstring()), L"");
+  WriteBytes(dir / "main.jar", "abc");
+  EXPECT_EQ(LocalJarMd5((dir / "main.jar").wstring()), L"900150983cd24fb0d6963f7d28e17f72");
 }
 
 }  // namespace

@@ -1,80 +1,32 @@
-// Linux: loading the Java runtime's libjvm.so and giving the VM a UTF-8 locale.
+// Linux: loading the Java runtime's libjvm.so.
 #include <dlfcn.h>
 #include <errno.h>
-#include <langinfo.h>
-#include <locale.h>
-#include <stdlib.h>
-#include <string.h>
 
 #include "platform/dynlib.h"
 
 namespace platform {
 
-LibraryHandle LoadDynamicLibrary(const std::wstring& path, Error* err) {
+bool DynamicLibrary::Load(const std::wstring& path, Error* err) {
+  Unload();
   errno = 0;
-  void* library = dlopen(WideToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr && err != nullptr) {
+  handle_ = dlopen(WideToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr && err != nullptr) {
     int code = errno;
     const char* text = dlerror();
     err->code = static_cast<std::uint32_t>(code);
     err->message = Utf8ToWide(text ? text : "unknown error");
   }
-  return library;
+  return handle_ != nullptr;
 }
 
-void* FindLibrarySymbol(LibraryHandle library, const char* name) {
-  if (library == nullptr) return nullptr;
-  return dlsym(library, name);
+void* DynamicLibrary::Symbol(const char* name) const {
+  if (handle_ == nullptr) return nullptr;
+  return dlsym(handle_, name);
 }
 
-void FreeDynamicLibrary(LibraryHandle library) {
-  if (library != nullptr) dlclose(library);
+void DynamicLibrary::Unload() {
+  if (handle_ != nullptr) dlclose(handle_);
+  handle_ = nullptr;
 }
-
-static const char* NonEmptyEnv(const char* name) {
-  const char* value = getenv(name);
-  return value != nullptr && *value != '\0' ? value : nullptr;
-}
-
-// Whether a locale name exists on this system and has UTF-8 characters.
-static bool IsUtf8Locale(const char* name) {
-  locale_t locale = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
-  if (locale == static_cast<locale_t>(0)) return false;
-  const char* codeset = nl_langinfo_l(CODESET, locale);
-  bool utf8 = codeset != nullptr && (strcmp(codeset, "UTF-8") == 0 || strcmp(codeset, "utf8") == 0);
-  freelocale(locale);
-  return utf8;
-}
-
-std::wstring PrepareLocaleForJvm() {
-  // The character type the VM's setlocale(LC_ALL, "") will take from the environment.
-  const char* allValue = NonEmptyEnv("LC_ALL");
-  const char* ctype = allValue ? allValue : NonEmptyEnv("LC_CTYPE");
-  if (ctype == nullptr) ctype = NonEmptyEnv("LANG");
-  std::string current = ctype ? ctype : "C";
-  if (IsUtf8Locale(current.c_str())) return {};
-
-  // Prefer the same language in UTF-8 (zh_CN.GBK -> zh_CN.UTF-8), so that the application's
-  // formats stay the user's; otherwise the C locale's UTF-8 form.
-  std::string base = current.substr(0, current.find_first_of(".@"));
-  std::string chosen;
-  for (std::string candidate : {base + ".UTF-8", std::string("C.UTF-8"), std::string("en_US.UTF-8")}) {
-    if (candidate != ".UTF-8" && IsUtf8Locale(candidate.c_str())) {
-      chosen = candidate;
-      break;
-    }
-  }
-  if (chosen.empty()) return {};
-  // LC_ALL would override LC_CTYPE: hand its value to LANG so the other categories keep it.
-  if (allValue != nullptr) {
-    std::string all = allValue;
-    setenv("LANG", all.c_str(), 1);
-    unsetenv("LC_ALL");
-  }
-  setenv("LC_CTYPE", chosen.c_str(), 1);
-  return Utf8ToWide(chosen);
-}
-
-std::string ClassPathElement(const std::wstring& path) { return WideToUtf8(path); }
 
 }  // namespace platform

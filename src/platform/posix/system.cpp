@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "base/text.h"
 #include "platform/platform.h"
 
 #ifndef LAUNCHER_VERSION_WORDS
@@ -124,69 +125,17 @@ bool ProgramVersion(std::uint16_t out[4]) {
   return true;
 }
 
-std::vector<std::wstring> JvmLibraryCandidates() {
-  // The layout of a jlink'd runtime.
-  return {L"java/lib/server/libjvm.so"};
-}
-
-// Linux text is UTF-8 everywhere; wchar_t holds one code point.
-std::string WideToUtf8(const std::wstring& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (wchar_t wc : text) {
-    auto c = static_cast<std::uint32_t>(wc);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = '?';
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-// Invalid sequences become U+FFFD, one per offending byte.
-std::wstring Utf8ToWide(const std::string& bytes) {
-  std::wstring out;
-  out.reserve(bytes.size());
-  size_t i = 0, n = bytes.size();
-  while (i < n) {
-    auto b = static_cast<unsigned char>(bytes[i]);
-    std::uint32_t c;
-    size_t len;
-    if (b < 0x80) { c = b; len = 1; }
-    else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; len = 2; }
-    else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; len = 3; }
-    else if ((b & 0xF8) == 0xF0) { c = b & 0x07; len = 4; }
-    else { out += L'\xFFFD'; ++i; continue; }
-    if (i + len > n) { out += L'\xFFFD'; ++i; continue; }
-    bool ok = true;
-    for (size_t k = 1; k < len; ++k) {
-      auto cb = static_cast<unsigned char>(bytes[i + k]);
-      if ((cb & 0xC0) != 0x80) { ok = false; break; }
-      c = (c << 6) | (cb & 0x3F);
-    }
-    static const std::uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!ok || c < kMin[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      out += L'\xFFFD'; ++i; continue;
-    }
-    out += static_cast<wchar_t>(c);
-    i += len;
-  }
-  return out;
-}
+// Linux text is UTF-8 everywhere.
+std::string WideToUtf8(const std::wstring& text) { return base::WideToUtf8(text); }
+std::wstring Utf8ToWide(const std::string& bytes) { return base::Utf8ToWide(bytes); }
 
 std::string WideToAnsi(const std::wstring& text) { return WideToUtf8(text); }
+std::string PathInAnsiCodePage(const std::wstring& path) { return WideToUtf8(path); }
+
+std::string EnvironmentValue(const char* name) {
+  const char* value = getenv(name);
+  return value != nullptr ? value : "";
+}
 std::wstring ThreadAnsiToWide(const std::string& bytes) { return Utf8ToWide(bytes); }
 
 std::tm LocalTimeNow() {

@@ -109,11 +109,6 @@ bool ProgramVersion(std::uint16_t out[4]) {
   return true;
 }
 
-std::vector<std::wstring> JvmLibraryCandidates() {
-  // 64-bit runtimes ship no client VM: the server VM is the fallback.
-  return {L"java\\bin\\client\\jvm.dll", L"java\\bin\\server\\jvm.dll"};
-}
-
 static std::string WideToCodePage(UINT codePage, const std::wstring& text) {
   if (text.empty()) return {};
   int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
@@ -135,6 +130,46 @@ static std::wstring CodePageToWide(UINT codePage, const std::string& bytes) {
 }
 
 std::string WideToAnsi(const std::wstring& text) { return WideToCodePage(CP_ACP, text); }
+
+// The ANSI form, or false when some character has no place in the code page.
+static bool ToAnsiExactly(const std::wstring& text, std::string* out) {
+  out->clear();
+  if (text.empty()) return true;
+  BOOL lossy = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
+                              nullptr, 0, nullptr, &lossy);
+  if (n <= 0) return false;
+  out->resize(static_cast<size_t>(n));
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
+                      out->data(), n, nullptr, &lossy);
+  return !lossy;
+}
+
+std::string PathInAnsiCodePage(const std::wstring& path) {
+  std::string ansi;
+  if (ToAnsiExactly(path, &ansi)) return ansi;
+  DWORD needed = GetShortPathNameW(path.c_str(), nullptr, 0);
+  if (needed != 0) {
+    std::vector<wchar_t> buffer(needed);
+    DWORD n = GetShortPathNameW(path.c_str(), buffer.data(), needed);
+    std::string shortAnsi;
+    if (n != 0 && n < needed && ToAnsiExactly(std::wstring(buffer.data(), n), &shortAnsi))
+      return shortAnsi;
+  }
+  // No short name on this volume (or none that fits the code page): the reader will not
+  // find the file either way, and the lossy form at least shows in its messages.
+  return WideToAnsi(path);
+}
+
+std::string EnvironmentValue(const char* name) {
+  DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
+  if (needed == 0) return {};
+  std::string value(needed, '\0');
+  DWORD n = GetEnvironmentVariableA(name, value.data(), needed);
+  if (n == 0 || n >= needed) return {};
+  value.resize(n);
+  return value;
+}
 std::wstring ThreadAnsiToWide(const std::string& bytes) { return CodePageToWide(CP_THREAD_ACP, bytes); }
 std::string WideToUtf8(const std::wstring& text) { return WideToCodePage(CP_UTF8, text); }
 std::wstring Utf8ToWide(const std::string& bytes) { return CodePageToWide(CP_UTF8, bytes); }

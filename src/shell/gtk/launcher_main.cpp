@@ -9,13 +9,12 @@
 #include <string>
 #include <thread>
 
-#include "javahost/java_launch.h"
-#include "javahost/jvm_location.h"
+#include "launch/launch_state.h"
+#include "launch/user_texts.h"
 #include "platform/http.h"
 #include "platform/platform.h"
-#include "shell/launch_state.h"
+#include "shell/launch_sequence.h"
 #include "shell/window_model.h"
-#include "update/update_worker.h"
 
 namespace {
 
@@ -81,7 +80,7 @@ gboolean OnTick(gpointer data) {
     case WindowModel::Step::kIdle:
       return G_SOURCE_REMOVE;
     case WindowModel::Step::kShowError:
-      ShowMessage(GTK_WINDOW(w.window), r.errorText, WindowModel::ErrorCaption());
+      ShowMessage(GTK_WINDOW(w.window), r.errorText, user_texts::UpdateFailureCaption());
       EndWindow(w, Outcome::kFailed);
       return G_SOURCE_REMOVE;
     case WindowModel::Step::kAnimate:
@@ -112,15 +111,14 @@ gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
   return TRUE;
 }
 
-void StartWorker() {
-  // The thread keeps the record alive for as long as it runs, even after the window has gone.
-  std::thread([state = CurrentLaunchState()] { UpdateThreadProc(nullptr); }).detach();
+void StartWorker(const std::shared_ptr<LaunchState>& state) {
+  StartUpdateThread(state, UpdateSettings::ForThisProcess());
 }
 
 Outcome RunWindow(const std::shared_ptr<LaunchState>& state) {
   ProgressWindow w(state);
   w.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  gtk_window_set_title(GTK_WINDOW(w.window), Utf8(WindowModel::InitialCaption()).c_str());
+  gtk_window_set_title(GTK_WINDOW(w.window), Utf8(user_texts::InitialCaption()).c_str());
   gtk_window_set_resizable(GTK_WINDOW(w.window), FALSE);
   gtk_window_set_deletable(GTK_WINDOW(w.window), FALSE);
   gtk_window_set_position(GTK_WINDOW(w.window), GTK_WIN_POS_CENTER);
@@ -133,7 +131,7 @@ Outcome RunWindow(const std::shared_ptr<LaunchState>& state) {
   gtk_widget_show_all(w.window);
 
   g_timeout_add(WindowModel::kTimerPeriodMs, OnTick, &w);
-  StartWorker();
+  StartWorker(state);
   gtk_main();
 
   gtk_widget_destroy(w.window);
@@ -144,12 +142,12 @@ Outcome RunWindow(const std::shared_ptr<LaunchState>& state) {
 
 Outcome RunHeadless(const std::shared_ptr<LaunchState>& state) {
   WindowModel model(state);
-  StartWorker();
+  StartWorker(state);
   for (;;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(WindowModel::kTimerPeriodMs));
     WindowModel::TickResult r = model.Tick();
     if (r.step == WindowModel::Step::kShowError) {
-      Report(WindowModel::ErrorCaption(), r.errorText);
+      Report(user_texts::UpdateFailureCaption(), r.errorText);
       return Outcome::kFailed;
     }
     if (r.step == WindowModel::Step::kLaunch) return Outcome::kLaunch;
@@ -160,18 +158,19 @@ Outcome RunHeadless(const std::shared_ptr<LaunchState>& state) {
 
 int main(int argc, char** argv) {
   platform::InitHttp();
-  std::shared_ptr<LaunchState> state = LaunchState::Create();
+  auto state = std::make_shared<LaunchState>();
 
   const bool display = gtk_init_check(&argc, &argv);
   Outcome outcome = display ? RunWindow(state) : RunHeadless(state);
 
   int exitCode = outcome == Outcome::kFailed ? 1 : 0;
   if (outcome == Outcome::kLaunch) {
-    int code = CreateJarAndRun(FindJvmPath(), state->JarName().c_str(), state->LibText().c_str());
-    if (code != 0) {
+    LaunchResult launched = LaunchFinishedRun(*state);
+    if (launched != LaunchResult::kRan) {
       exitCode = 1;
-      if (display) ShowMessage(nullptr, WindowModel::LaunchErrorText(code), WindowModel::LaunchErrorCaption());
-      else Report(WindowModel::LaunchErrorCaption(), WindowModel::LaunchErrorText(code));
+      std::wstring text = user_texts::ForLaunchResult(launched);
+      if (display) ShowMessage(nullptr, text, user_texts::LaunchFailureCaption());
+      else Report(user_texts::LaunchFailureCaption(), text);
     }
   }
   // The worker may still run (the window was closed early): end without static destructors.

@@ -8,14 +8,13 @@
 #include <string>
 #include <thread>
 
-#include "javahost/java_launch.h"
-#include "javahost/jvm_location.h"
+#include "launch/launch_state.h"
+#include "launch/user_texts.h"
 #include "platform/http.h"
 #include "platform/platform.h"
 #include "resource.h"
-#include "shell/launch_state.h"
+#include "shell/launch_sequence.h"
 #include "shell/window_model.h"
-#include "update/update_worker.h"
 
 namespace {
 
@@ -24,7 +23,8 @@ constexpr INT_PTR kResultLaunch = 100;
 constexpr INT_PTR kResultFailed = 101;
 
 struct Dialog {
-  explicit Dialog(std::shared_ptr<LaunchState> state) : model(std::move(state)) {}
+  explicit Dialog(std::shared_ptr<LaunchState> launch) : state(launch), model(std::move(launch)) {}
+  std::shared_ptr<LaunchState> state;
   WindowModel model;
   HICON icon = nullptr;       // big: also the drag icon and the minimised picture
   HICON smallIcon = nullptr;
@@ -54,11 +54,6 @@ void CentreOnWorkArea(HWND hwnd) {
   SetWindowPos(hwnd, nullptr, area.left + (area.right - area.left - width) / 2,
                area.top + (area.bottom - area.top - height) / 2, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void StartWorker() {
-  // The thread keeps the record alive for as long as it runs, even after the window has gone.
-  std::thread([state = CurrentLaunchState()] { UpdateThreadProc(nullptr); }).detach();
 }
 
 void DrawProgressBar(HWND hwnd, const Dialog& d) {
@@ -97,7 +92,7 @@ void OnTimer(HWND hwnd, Dialog& d) {
     case WindowModel::Step::kIdle:
       return;
     case WindowModel::Step::kShowError:
-      ShowMessage(hwnd, r.errorText, WindowModel::ErrorCaption());
+      ShowMessage(hwnd, r.errorText, user_texts::UpdateFailureCaption());
       EndDialog(hwnd, kResultFailed);
       return;
     case WindowModel::Step::kAnimate:
@@ -119,7 +114,7 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(d->smallIcon));
       CentreOnWorkArea(hwnd);
       SetTimer(hwnd, WindowModel::kTimerId, WindowModel::kTimerPeriodMs, nullptr);
-      StartWorker();
+      StartUpdateThread(d->state, UpdateSettings::ForThisProcess());
       return TRUE;
     case WM_TIMER:
       if (d != nullptr && wParam == WindowModel::kTimerId) OnTimer(hwnd, *d);
@@ -151,7 +146,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   RegisterApplicationRestart(nullptr, 0);
   platform::InitHttp();
 
-  std::shared_ptr<LaunchState> state = LaunchState::Create();
+  auto state = std::make_shared<LaunchState>();
   Dialog dialog(state);
   dialog.icon = LoadAppIcon(SM_CXICON, SM_CYICON);
   dialog.smallIcon = LoadAppIcon(SM_CXSMICON, SM_CYSMICON);
@@ -166,9 +161,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     exitCode = 1;
   } else if (result == kResultLaunch) {
     // The window has gone; the Java application runs on this thread until it has ended.
-    int code = CreateJarAndRun(FindJvmPath(), state->JarName().c_str(), state->LibText().c_str());
-    if (code != 0) {
-      ShowMessage(nullptr, WindowModel::LaunchErrorText(code), WindowModel::LaunchErrorCaption());
+    LaunchResult launched = LaunchFinishedRun(*state);
+    if (launched != LaunchResult::kRan) {
+      ShowMessage(nullptr, user_texts::ForLaunchResult(launched), user_texts::LaunchFailureCaption());
       exitCode = 1;
     }
   }
