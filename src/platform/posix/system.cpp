@@ -131,11 +131,6 @@ std::wstring Utf8ToWide(const std::string& bytes) { return base::Utf8ToWide(byte
 
 std::string WideToAnsi(const std::wstring& text) { return WideToUtf8(text); }
 std::string PathInAnsiCodePage(const std::wstring& path) { return WideToUtf8(path); }
-
-std::string EnvironmentValue(const char* name) {
-  const char* value = getenv(name);
-  return value != nullptr ? value : "";
-}
 std::wstring ThreadAnsiToWide(const std::string& bytes) { return Utf8ToWide(bytes); }
 
 std::tm LocalTimeNow() {

@@ -160,16 +160,6 @@ std::string PathInAnsiCodePage(const std::wstring& path) {
   // find the file either way, and the lossy form at least shows in its messages.
   return WideToAnsi(path);
 }
-
-std::string EnvironmentValue(const char* name) {
-  DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
-  if (needed == 0) return {};
-  std::string value(needed, '\0');
-  DWORD n = GetEnvironmentVariableA(name, value.data(), needed);
-  if (n == 0 || n >= needed) return {};
-  value.resize(n);
-  return value;
-}
 std::wstring ThreadAnsiToWide(const std::string& bytes) { return CodePageToWide(CP_THREAD_ACP, bytes); }
 std::string WideToUtf8(const std::wstring& text) { return WideToCodePage(CP_UTF8, text); }
 std::wstring Utf8ToWide(const std::string& bytes) { return CodePageToWide(CP_UTF8, bytes); }
