@@ -112,6 +112,11 @@ class File {
   // Pushes written bytes to the disk itself, not only to the system's cache.
   bool FlushToDisk(Error* err = nullptr);
   void Close();
+#ifdef _WIN32
+  void* NativeHandle() const { return handle_; }
+#else
+  int NativeHandle() const { return fd_; }
+#endif
 
  private:
 #ifdef _WIN32
@@ -128,5 +133,24 @@ bool RemoveFile(const std::wstring& path);
 // Names of the entries of a folder ("" is the current one), without "." and "..".
 std::vector<std::wstring> ListDirectory(const std::wstring& folder);
 bool FileExists(const std::wstring& path);
+
+// What tells, without reading a file, whether its content may have changed: its size, its
+// last-write and status-change times as the system records them, and the system's identity
+// of the file (volume and file index on Windows, device and inode on Linux), which a rename
+// over it or a re-creation changes. Equal stamps taken at two moments mean the file is
+// very probably the same; callers that rely on that must still distrust a stamp whose
+// times are too close to the moment it was taken (the system's clock granularity).
+struct FileStamp {
+  std::int64_t size = 0;
+  std::int64_t modified = 0;  // 100 ns units (Windows) or nanoseconds (Linux) since an epoch
+  std::int64_t changed = 0;   // status change (Linux ctime; Windows: the change time, or 0)
+  std::uint64_t volume = 0;
+  std::uint64_t fileId = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+// The stamp of a regular file; false when it cannot be had (missing, a folder, no access).
+bool StampOf(const std::wstring& path, FileStamp* stamp);
+// The same for an open file.
+bool StampOf(File& file, FileStamp* stamp);
 
 }  // namespace platform

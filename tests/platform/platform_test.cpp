@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "platform/atomic_file.h"
 #include "support/test_support.h"
@@ -163,4 +165,45 @@ TEST(Paths, FolderFileNameAndJoin) {
   EXPECT_EQ(platform::JoinPath(NativeSeparators(L"C:\\"), L"t.log"), NativeSeparators(L"C:\\t.log"));
   EXPECT_EQ(platform::JoinPath(L"", L"t.log"), L"t.log");
   EXPECT_EQ(platform::ToNativeSeparators(L"lib/x/y.jar"), NativeSeparators(L"lib\\x\\y.jar"));
+}
+
+// What a cached hash relies on: the stamp stays while the file stays, and changes when the
+// file is replaced by a rename or rewritten in place with bytes of the same length.
+TEST(FileStamp, SeesReplacementAndSameSizeRewrites) {
+  testing_support::TempDir dir;
+  const std::wstring path = (dir / "main.jar").wstring();
+  testing_support::WriteBytes(dir / "main.jar", "first content");
+  platform::FileStamp first, again;
+  ASSERT_TRUE(platform::StampOf(path, &first));
+  ASSERT_TRUE(platform::StampOf(path, &again));
+  EXPECT_EQ(first, again);
+  EXPECT_EQ(first.size, 13);
+  platform::File open;
+  ASSERT_TRUE(open.Open(path, platform::OpenMode::kReadShared));
+  ASSERT_TRUE(platform::StampOf(open, &again));
+  EXPECT_EQ(first, again);
+  open.Close();
+
+  // Replaced by a rename: another file, whatever its times say.
+  testing_support::WriteBytes(dir / "next", "other content");
+  ASSERT_TRUE(platform::RenameOver((dir / "next").wstring(), path));
+  platform::FileStamp renamed;
+  ASSERT_TRUE(platform::StampOf(path, &renamed));
+  EXPECT_NE(renamed.fileId, first.fileId);
+
+  // Rewritten in place, same length: the times move on (the test waits past any granularity).
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  {
+    platform::File w;
+    ASSERT_TRUE(w.Open(path, platform::OpenMode::kWriteCreateShared));
+    ASSERT_TRUE(w.Write("third content", 13));
+  }
+  platform::FileStamp rewritten;
+  ASSERT_TRUE(platform::StampOf(path, &rewritten));
+  EXPECT_EQ(rewritten.size, 13);
+  EXPECT_NE(rewritten, renamed);
+
+  platform::FileStamp none;
+  EXPECT_FALSE(platform::StampOf((dir / "missing").wstring(), &none));
+  EXPECT_FALSE(platform::StampOf(dir.WPath(), &none));  // a folder is no file
 }

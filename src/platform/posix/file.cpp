@@ -143,3 +143,27 @@ bool FileExists(const std::wstring& path) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+static bool StampOfStat(const struct stat& st, FileStamp* stamp) {
+  if (!S_ISREG(st.st_mode)) return false;
+  stamp->size = static_cast<std::int64_t>(st.st_size);
+  stamp->modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp->changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  stamp->volume = static_cast<std::uint64_t>(st.st_dev);
+  stamp->fileId = static_cast<std::uint64_t>(st.st_ino);
+  return true;
+}
+
+bool StampOf(File& file, FileStamp* stamp) {
+  struct stat st;
+  return file.IsOpen() && fstat(file.NativeHandle(), &st) == 0 && StampOfStat(st, stamp);
+}
+
+bool StampOf(const std::wstring& path, FileStamp* stamp) {
+  struct stat st;
+  return stat(WideToUtf8(path).c_str(), &st) == 0 && StampOfStat(st, stamp);
+}
+
+}  // namespace platform

@@ -126,3 +126,38 @@ bool FileExists(const std::wstring& path) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+static bool StampOfHandle(HANDLE h, FileStamp* stamp) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  stamp->size = (static_cast<std::int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  stamp->modified = (static_cast<std::int64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                    info.ftLastWriteTime.dwLowDateTime;
+  FILE_BASIC_INFO basic{};
+  stamp->changed = GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)
+                       ? basic.ChangeTime.QuadPart
+                       : 0;
+  stamp->volume = info.dwVolumeSerialNumber;
+  stamp->fileId = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+bool StampOf(File& file, FileStamp* stamp) {
+  return file.IsOpen() && StampOfHandle(static_cast<HANDLE>(file.NativeHandle()), stamp);
+}
+
+bool StampOf(const std::wstring& path, FileStamp* stamp) {
+  // Reading attributes only: no share mode can lock another opener out.
+  HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = StampOfHandle(h, stamp);
+  CloseHandle(h);
+  return ok;
+}
+
+}  // namespace platform
