@@ -35,6 +35,18 @@ if(NOT LAUNCHER_PRODUCT_WORD MATCHES "^[0-9A-Za-z_.-]+$")
   message(FATAL_ERROR "LAUNCHER_PRODUCT_WORD must be a plain folder word")
 endif()
 
+# The public key that updates must be signed with (what `publish --new-key` prints). Empty:
+# the launcher installs updates unsigned, as before signing existed.
+set(LAUNCHER_UPDATE_PUBLIC_KEY "" CACHE STRING
+    "Public key of signed updates, p256: and 128 hex digits; empty for unsigned updates")
+if(NOT LAUNCHER_UPDATE_PUBLIC_KEY STREQUAL "")
+  string(LENGTH "${LAUNCHER_UPDATE_PUBLIC_KEY}" _update_key_length)
+  if(NOT LAUNCHER_UPDATE_PUBLIC_KEY MATCHES "^p256:[0-9a-fA-F]+$" OR NOT _update_key_length EQUAL 133)
+    message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY must be the line printed by publish --new-key "
+                        "(p256: and 128 hex digits), not '${LAUNCHER_UPDATE_PUBLIC_KEY}'")
+  endif()
+endif()
+
 # The Java VM's options, one list entry each, in the order they are passed. The entry
 # "-Djava.class.path" alone marks where the class-path option built at run time goes.
 set(LAUNCHER_JVM_OPTIONS "-Djava.compiler=NONE;-Djava.class.path;-verbose:NONE;-Xms256m;-Xmx512m"

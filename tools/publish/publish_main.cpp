@@ -11,6 +11,7 @@ namespace {
 
 const char kUsage[] =
     "usage: publish [options] JAR SERVER_FOLDER\n"
+    "       publish --new-key FILE\n"
     "\n"
     "Writes JAR (a plain jar whose entry is zobj.Run.runWithPath) into SERVER_FOLDER:\n"
     "  FOLDER/<md5>.pak, FOLDER/update.txt, FOLDER/libs.txt and install/runtime/lib/<library>,\n"
@@ -22,7 +23,12 @@ const char kUsage[] =
     "  --folder PATH   the application's folder in SERVER_FOLDER (default: app)\n"
     "  --server URL    the URL at which SERVER_FOLDER is served\n"
     "                  (default: the server this launcher build fetches libraries from)\n"
-    "  --name NAME     the jar's file name on the users' machines (default: JAR's name)\n";
+    "  --name NAME     the jar's file name on the users' machines (default: JAR's name)\n"
+    "  --key FILE      sign the package and every library with the private key in FILE,\n"
+    "                  writing <file>.sig beside each (signed afresh at every publish)\n"
+    "\n"
+    "--new-key FILE writes a new private signing key to FILE (which must not exist; keep it\n"
+    "off the web server) and prints the value for LAUNCHER_UPDATE_PUBLIC_KEY.\n";
 
 void Err(const std::wstring& text) { platform::WriteStderr(platform::WideToUtf8(text) + "\n"); }
 
@@ -38,23 +44,40 @@ int main(int argc, char** argv) {
   std::vector<std::wstring> args = platform::CommandLineArguments(argc, argv);
   PublishRequest request;
   std::vector<std::wstring> positional;
+  std::wstring newKeyPath;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::wstring& a = args[i];
     if (a == L"-h" || a == L"--help") {
       platform::WriteStdout(kUsage);
       return 0;
     }
-    if (a == L"--libs" || a == L"--folder" || a == L"--server" || a == L"--name") {
+    if (a == L"--libs" || a == L"--folder" || a == L"--server" || a == L"--name" ||
+        a == L"--key" || a == L"--new-key") {
       if (i + 1 == args.size()) return Usage(a + L" needs a value");
       const std::wstring& value = args[++i];
       if (a == L"--libs") request.libsFolder = value;
       else if (a == L"--folder") request.folder = value;
       else if (a == L"--server") request.serverUrl = value;
-      else request.jarName = value;
+      else if (a == L"--name") request.jarName = value;
+      else if (a == L"--key") request.keyPath = value;
+      else newKeyPath = value;
       continue;
     }
     if (a.size() > 1 && a[0] == L'-') return Usage(L"unknown option " + a);
     positional.push_back(a);
+  }
+  if (!newKeyPath.empty()) {
+    if (args.size() != 2) return Usage(L"--new-key takes no other arguments");
+    NewKeyResult key = CreateSigningKey(newKeyPath);
+    if (!key.ok) {
+      Err(L"publish: " + key.error);
+      return 1;
+    }
+    Err(L"publish: wrote the private key to " + newKeyPath +
+        L"; keep it safe and off the web server, and build the launcher with "
+        L"-DLAUNCHER_UPDATE_PUBLIC_KEY=<the line below>");
+    platform::WriteStdout(key.publicKeyText + "\n");
+    return 0;
   }
   if (positional.size() != 2) return Usage(L"");
   request.jarPath = positional[0];

@@ -11,6 +11,7 @@
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
 #include "update/md5_checksum.h"
+#include "update/update_signature.h"
 
 namespace fs = std::filesystem;
 
@@ -100,7 +101,71 @@ class Writer {
   PublishResult* result_;
 };
 
+// Signs what is published, checking each signature the way the launcher will, so that a
+// key file whose public half does not belong to its private half is caught here.
+class Signer {
+ public:
+  Signer(const platform::P256PrivateKey& key, std::optional<std::int64_t> time)
+      : key_(key), publicKey_(key.PublicKey()), time_(time) {}
+
+  bool Sign(SignedFileKind kind, const std::wstring& name, const std::string& bytes,
+            std::string* signatureFile, std::wstring* error) {
+    platform::Sha256Digest sha = platform::Sha256::Of(bytes.data(), bytes.size());
+    auto text = ComposeUpdateSignature(key_, kind, name, sha, error, time_);
+    if (!text) return false;
+    SignatureVerdict check = CheckUpdateSignatureFile(publicKey_, kind, name, sha, *text);
+    if (check.check != SignatureCheck::kValid) {
+      *error = L"the key file's public key does not belong to its private key";
+      return false;
+    }
+    *signatureFile = std::move(*text);
+    return true;
+  }
+
+ private:
+  const platform::P256PrivateKey& key_;
+  platform::P256PublicKey publicKey_;
+  std::optional<std::int64_t> time_;
+};
+
 }  // namespace
+
+std::optional<std::wstring> SigningMismatch(std::string_view builtKey,
+                                            const platform::P256PublicKey* signingKey) {
+  if (builtKey.empty()) return std::nullopt;  // such launchers read no signatures
+  const std::wstring built = platform::Utf8ToWide(std::string(builtKey));
+  if (signingKey == nullptr)
+    return L"this launcher takes only updates signed with " + built +
+           L": publish with --key, or its users keep the version they have";
+  if (PublicKeyText(*signingKey) == builtKey) return std::nullopt;
+  std::wstring ignored;
+  auto parsed = ParsePublicKeyText(builtKey, &ignored);
+  if (parsed && *parsed == *signingKey) return std::nullopt;  // the same key in upper case
+  return L"this launcher takes only updates signed with " + built +
+         L", not with this key: its users keep the version they have";
+}
+
+NewKeyResult CreateSigningKey(const std::wstring& path) {
+  NewKeyResult result;
+  if (platform::FileExists(path) || platform::IsDirectory(path)) {
+    result.error = path + L" already exists: a new key never replaces a key file, which may be "
+                          L"the only copy of the key that launchers trust";
+    return result;
+  }
+  platform::Error err;
+  auto key = platform::P256PrivateKey::Generate(&err);
+  if (!key) {
+    result.error = L"cannot make a key: " + err.message;
+    return result;
+  }
+  if (!key->WritePem(path, &err)) {
+    result.error = path + L": " + err.message;
+    return result;
+  }
+  result.publicKeyText = PublicKeyText(key->PublicKey());
+  result.ok = true;
+  return result;
+}
 
 bool IsPlainName(const std::wstring& name) {
   if (name.empty() || name[0] == L'.') return false;
@@ -187,21 +252,54 @@ PublishResult Publish(const PublishRequest& request) {
     std::sort(libs.begin(), libs.end());
   }
 
+  // The key is read before anything is written: a wrong key file leaves the server as it was.
+  std::optional<platform::P256PrivateKey> key;
+  if (!request.keyPath.empty()) {
+    platform::Error err;
+    key = platform::P256PrivateKey::ReadPem(request.keyPath, &err);
+    if (!key) {
+      result.error = request.keyPath + L": " + err.message;
+      return result;
+    }
+  }
+  {
+    std::optional<platform::P256PublicKey> signingKey;
+    if (key) signingKey = key->PublicKey();
+    auto mismatch = SigningMismatch(branding::kUpdatePublicKey, signingKey ? &*signingKey : nullptr);
+    if (mismatch) result.warnings.push_back(*mismatch);
+  }
+  std::optional<Signer> signer;
+  if (key) signer.emplace(*key, request.signingTime);
+
   std::string pak = jar;
   for (char& c : pak) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ branding::kJarKey);
   result.md5 = CMD5Checksum::GetMD5(pak.data(), pak.size());
 
   Writer writer(ToPath(request.serverRoot), &result);
+  // A file first, then its signature: a signature never stands beside bytes it does not
+  // sign, except for the moment a changed file is being replaced.
+  auto put = [&](SignedFileKind kind, const std::wstring& name, const std::wstring& relative,
+                 const std::string& bytes) {
+    if (!writer.Put(relative, bytes)) return false;
+    if (!signer) return true;
+    std::string signature;
+    std::wstring why;
+    if (!signer->Sign(kind, name, bytes, &signature, &why)) {
+      result.error = relative + L": " + why;
+      return false;
+    }
+    return writer.Put(SignatureFileName(relative), signature);
+  };
   std::wstring libsText;
   for (const auto& [name, path] : libs) {
     std::string bytes;
     if (!ReadWhole(FromPath(path), &bytes, &result.error)) return result;
     std::wstring entry = std::wstring(kLibFolder) + L"/" + name;
-    if (!writer.Put(kRuntimePath + entry, bytes)) return result;
+    if (!put(SignedFileKind::kLibrary, entry, kRuntimePath + entry, bytes)) return result;
     if (!libsText.empty()) libsText += L';';
     libsText += entry;
   }
-  if (!writer.Put(folder + result.md5 + L".pak", pak)) return result;
+  if (!put(SignedFileKind::kPackage, result.md5, folder + result.md5 + L".pak", pak)) return result;
   if (!writer.Put(folder + L"libs.txt", platform::WideToUtf8(libsText))) return result;
   if (!writer.Put(folder + L"update.txt", platform::WideToUtf8(result.md5))) return result;
 

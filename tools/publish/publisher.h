@@ -7,11 +7,17 @@
 //   <root>/install/runtime/lib/...   the libraries, unchanged
 //
 // and to the one line of Config.ini that points the launcher at them:
-// <server URL><folder>/<jar name>.
+// <server URL><folder>/<jar name>. With a signing key, every package and library also gets
+// its signature file beside it ("<md5>.pak.sig", "lib/x.jar.sig"; see update_signature.h).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/crypto.h"
 
 struct PublishRequest {
   std::wstring jarPath;      // the plain jar
@@ -20,6 +26,8 @@ struct PublishRequest {
   std::wstring folder = L"app";  // the application's folder below the root ('/' between parts)
   std::wstring serverUrl;    // where the root is served, ending in '/'; empty: the build's server
   std::wstring jarName;      // the local jar name in Config.ini; empty: the jar's file name
+  std::wstring keyPath;      // the PEM private key to sign with; empty: no signatures
+  std::optional<std::int64_t> signingTime;  // seconds since 1970 UTC; none: now
 };
 
 struct PublishResult {
@@ -33,8 +41,25 @@ struct PublishResult {
 };
 
 // Writes only what differs, libraries and the package first and update.txt last, so that a
-// server answering requests meanwhile never names a package it does not have yet.
+// server answering requests meanwhile never names a package it does not have yet. With a
+// key, every signature is made afresh with the current time, even for files that did not
+// change: publishing an older jar again is how a vendor rolls back, and the launcher takes
+// a package only when its signature is not older than that of the one installed.
 PublishResult Publish(const PublishRequest& request);
+
+struct NewKeyResult {
+  bool ok = false;
+  std::wstring error;
+  std::string publicKeyText;  // the value for LAUNCHER_UPDATE_PUBLIC_KEY
+};
+
+// Makes a new signing key and writes its private half to `path`, which must not exist.
+NewKeyResult CreateSigningKey(const std::wstring& path);
+
+// Why launchers built with `builtKey` (their LAUNCHER_UPDATE_PUBLIC_KEY) would refuse what
+// is published with `signingKey` (none: unsigned); nothing when they would take it.
+std::optional<std::wstring> SigningMismatch(std::string_view builtKey,
+                                            const platform::P256PublicKey* signingKey);
 
 // The server URL that the built launcher fetches runtime libraries from, without the
 // "install/runtime/" part: "http://127.0.0.1:8080/" for the default build.

@@ -1,0 +1,96 @@
+// SHA-256 and ECDSA over P-256 through the system's own cryptography: CNG (bcrypt.dll) on
+// Windows, OpenSSL's libcrypto on Linux. The launcher needs the hash and the verification;
+// the key generation, the key file and the signing serve the publish tool.
+//
+// Keys and signatures travel as fixed-size big-endian bytes, the form both libraries
+// take: a public key is X || Y (32 bytes each), a signature r || s (32 bytes each).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+using Sha256Digest = std::array<std::uint8_t, 32>;
+using P256PublicKey = std::array<std::uint8_t, 64>;  // X || Y
+using P256Signature = std::array<std::uint8_t, 64>;  // r || s
+
+// An incremental SHA-256, fed while a download streams in.
+class Sha256 {
+ public:
+  Sha256();
+  ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+  Sha256(Sha256&& other) noexcept;
+  Sha256& operator=(Sha256&& other) noexcept;
+
+  void Update(const void* data, std::size_t size);
+  // The digest of everything fed since construction or the last Finish; the object then
+  // starts afresh.
+  Sha256Digest Finish();
+
+  // False when the system could not hash (it could not set up or feed the hash): the
+  // digest from Finish is then all zeros, which no signature of a real file matches.
+  bool Ok() const;
+  // The system's reason when !Ok().
+  const Error& Failure() const;
+
+  static Sha256Digest Of(const void* data, std::size_t size);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Whether `signature` is an ECDSA P-256 signature of `digest` by the key `publicKey`.
+// False as well for a public key that is not a point of the curve.
+bool VerifyP256Sha256Digest(const P256PublicKey& publicKey, const Sha256Digest& digest,
+                            const P256Signature& signature);
+
+// A P-256 private key held by the system's cryptography: the publish tool's signing key.
+class P256PrivateKey {
+ public:
+  ~P256PrivateKey();
+  P256PrivateKey(P256PrivateKey&& other) noexcept;
+  P256PrivateKey& operator=(P256PrivateKey&& other) noexcept;
+
+  // A new random key pair.
+  static std::optional<P256PrivateKey> Generate(Error* err = nullptr);
+
+  // Reads a PEM key file: PKCS#8 ("BEGIN PRIVATE KEY", what `openssl genpkey` writes) or
+  // SEC1 ("BEGIN EC PRIVATE KEY", what `openssl ecparam -genkey` writes), unencrypted, of
+  // the curve P-256. Nothing, with the reason in *err, for anything else.
+  static std::optional<P256PrivateKey> ReadPem(const std::wstring& path, Error* err = nullptr);
+
+  // Writes the key as PKCS#8 PEM to a file that must not exist yet (an existing file is
+  // never replaced: it may be the only copy of another key). On Linux the file is created
+  // readable by its owner only (mode 0600). A failed write leaves no file behind.
+  bool WritePem(const std::wstring& path, Error* err = nullptr) const;
+
+  P256PublicKey PublicKey() const;
+
+  // An ECDSA signature of the digest (randomised: signing twice gives different bytes).
+  std::optional<P256Signature> SignDigest(const Sha256Digest& digest, Error* err = nullptr) const;
+
+ private:
+  struct Impl;
+  explicit P256PrivateKey(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// RFC 4648 base64 with padding, as in PEM bodies and signature files.
+std::string Base64Encode(const void* data, std::size_t size);
+// Strict: only the canonical encoding (padding present, unused bits zero, no white space)
+// is accepted; nothing otherwise.
+std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text);
+
+}  // namespace platform
