@@ -47,6 +47,33 @@ if(NOT LAUNCHER_UPDATE_PUBLIC_KEY STREQUAL "")
   endif()
 endif()
 
+# What the installed product is called where customers see it (the vendor kit,
+# cmake/Packaging.cmake): shortcuts, Add/Remove Programs, the Linux menu and package.
+set(LAUNCHER_PRODUCT_NAME "Launcher" CACHE STRING
+    "Product name of the shortcuts, the installation folder, Add/Remove Programs and the Linux menu")
+set(LAUNCHER_PUBLISHER "Launcher" CACHE STRING
+    "Publisher shown in Add/Remove Programs and as the maintainer of the Linux package")
+set(LAUNCHER_INSTALLER_LANGUAGE "zh_CN" CACHE STRING
+    "Language of the Windows installer's texts: zh_CN (Simplified Chinese) or en")
+set_property(CACHE LAUNCHER_INSTALLER_LANGUAGE PROPERTY STRINGS zh_CN en)
+# The product name is a folder, a shortcut file and a registry key name on Windows.
+string(TOUPPER "${LAUNCHER_PRODUCT_NAME}" _product_name_upper)
+if(LAUNCHER_PRODUCT_NAME STREQUAL ""
+   OR LAUNCHER_PRODUCT_NAME MATCHES "[\\/:*?\"<>|$`;\t\r\n]|^[ .]|[ .]$"
+   OR _product_name_upper MATCHES "^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])$")
+  message(FATAL_ERROR "LAUNCHER_PRODUCT_NAME must be usable as a Windows folder name (none of "
+                      "\\ / : * ? \" < > | $ ` ;, no leading or trailing space or dot), "
+                      "not '${LAUNCHER_PRODUCT_NAME}'")
+endif()
+if(LAUNCHER_PUBLISHER STREQUAL "" OR LAUNCHER_PUBLISHER MATCHES "[\"$`\t\r\n]")
+  message(FATAL_ERROR "LAUNCHER_PUBLISHER must be one line without \" $ or `, "
+                      "not '${LAUNCHER_PUBLISHER}'")
+endif()
+if(NOT LAUNCHER_INSTALLER_LANGUAGE MATCHES "^(zh_CN|en)$")
+  message(FATAL_ERROR "LAUNCHER_INSTALLER_LANGUAGE must be zh_CN or en, "
+                      "not '${LAUNCHER_INSTALLER_LANGUAGE}'")
+endif()
+
 # The Java VM's options, one list entry each, in the order they are passed. The entry
 # "-Djava.class.path" alone marks where the class-path option built at run time goes.
 set(LAUNCHER_JVM_OPTIONS "-Djava.compiler=NONE;-Djava.class.path;-verbose:NONE;-Xms256m;-Xmx512m"
