@@ -25,6 +25,8 @@ TestHttpServer::TestHttpServer() {
   }
   if (const char* tls = std::getenv("LAUNCHER_TEST_HTTPS_PORT"))
     tlsPort_ = static_cast<unsigned>(std::strtoul(tls, nullptr, 10));
+  if (const char* certificate = std::getenv("LAUNCHER_TEST_HTTPS_CERT"); certificate && tlsPort_ != 0)
+    tlsCertificate_ = platform::Utf8ToWide(certificate);
 }
 
 TestHttpServer& TestHttpServer::Get() {
@@ -42,12 +44,18 @@ std::wstring TestHttpServer::TlsUrl(const std::string& path) const {
   return L"https://127.0.0.1:" + std::to_wstring(tlsPort_) + platform::Utf8ToWide(path);
 }
 
+std::wstring TestHttpServer::TlsLocalhostUrl(const std::string& path) const {
+  if (tlsPort_ == 0) return {};
+  return L"https://localhost:" + std::to_wstring(tlsPort_) + platform::Utf8ToWide(path);
+}
+
 fs::path TestHttpServer::Local(const std::string& path) const {
   fs::path local = root_;
   std::stringstream parts(path);
   std::string part;
   while (std::getline(parts, part, '/')) {
-    if (!part.empty()) local /= platform::Utf8ToWide(part);
+    // UTF-8 on both systems: a wide path would need a UTF-8 locale to reach a Linux name.
+    if (!part.empty()) local /= fs::path(std::u8string(part.begin(), part.end()));
   }
   return local;
 }
@@ -81,30 +89,48 @@ void TestHttpServer::Release(const std::string& path) const {
   WriteBytes(local, "");
 }
 
-std::vector<std::pair<std::string, std::string>> TestHttpServer::Log(const std::string& prefix) const {
-  std::vector<std::pair<std::string, std::string>> requests;
+std::vector<TestHttpServer::Request> TestHttpServer::Log(const std::string& prefix) const {
+  // "GET /path<TAB>user agent[<TAB>range=N]" per request.
+  std::vector<Request> requests;
   std::ifstream in(log_);
   std::string line;
   while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream parts(line);
+    for (std::string field; std::getline(parts, field, '\t');) fields.push_back(field);
     size_t space = line.find(' ');
-    size_t tab = line.find('\t');
-    if (space == std::string::npos || tab == std::string::npos || tab < space) continue;
-    std::string path = line.substr(space + 1, tab - space - 1);
-    if (path.compare(0, prefix.size(), prefix) == 0) requests.emplace_back(path, line.substr(tab + 1));
+    if (line.find('\t') == std::string::npos || space == std::string::npos || space > fields[0].size()) continue;
+    Request request;
+    request.path = fields[0].substr(space + 1);
+    if (request.path.compare(0, prefix.size(), prefix) != 0) continue;
+    if (fields.size() > 1) request.userAgent = fields[1];
+    for (size_t i = 2; i < fields.size(); ++i) {
+      const std::string& field = fields[i];
+      if (field.rfind("range=", 0) == 0 && field.size() > 6 &&
+          field.find_first_not_of("0123456789", 6) == std::string::npos)
+        request.rangeStart = std::stoll(field.substr(6));
+    }
+    requests.push_back(std::move(request));
   }
   return requests;
 }
 
 std::vector<std::string> TestHttpServer::Requests(const std::string& prefix) const {
   std::vector<std::string> paths;
-  for (auto& request : Log(prefix)) paths.push_back(request.first);
+  for (auto& request : Log(prefix)) paths.push_back(request.path);
   return paths;
 }
 
 std::vector<std::string> TestHttpServer::UserAgents(const std::string& prefix) const {
   std::vector<std::string> agents;
-  for (auto& request : Log(prefix)) agents.push_back(request.second);
+  for (auto& request : Log(prefix)) agents.push_back(request.userAgent);
   return agents;
+}
+
+std::vector<std::int64_t> TestHttpServer::RangeStarts(const std::string& prefix) const {
+  std::vector<std::int64_t> starts;
+  for (auto& request : Log(prefix)) starts.push_back(request.rangeStart);
+  return starts;
 }
 
 std::string UniqueServerFolder() {

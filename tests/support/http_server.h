@@ -2,9 +2,9 @@
 // test puts files on it, changes how it answers and reads which requests it received.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -21,13 +21,21 @@ class TestHttpServer {
   // The same on the HTTPS port, whose certificate is self-signed; empty when the server
   // has no HTTPS port.
   std::wstring TlsUrl(const std::string& path) const;
+  // The same as "https://localhost:<port>": the certificate names localhost as well as
+  // 127.0.0.1, but WinINet matches only names.
+  std::wstring TlsLocalhostUrl(const std::string& path) const;
+  // The HTTPS port's certificate (PEM), for a test that makes its client trust it; empty
+  // when the server has no HTTPS port.
+  std::wstring TlsCertificateFile() const { return tlsCertificate_; }
 
   // Serves `bytes` at the path (e.g. "/case/app/update.txt").
   void Put(const std::string& path, const std::string& bytes) const;
   void Remove(const std::string& path) const;
   // Directives for the path, one per line (see http_server.py): "status 404", "truncate
-  // 10", "chunked", "close", "length N", "redirect URL", "stall_headers S", "stall_body S",
-  // "hold", "times K". An empty text restores plain serving.
+  // 10", "drop_after N", "chunked", "close", "length N", "drip BYTES_PER_S", "redirect URL
+  // [STATUS]", "redirect_no_location", "ignore_range", "bad_content_range", "endless",
+  // "stall_headers S", "stall_body S", "hold", "times K". An empty text restores plain
+  // serving. Plain files answer "Range: bytes=N-" with 206 (416 when N is past the end).
   void Behave(const std::string& path, const std::string& directives) const;
   // Ends a "hold": the held response is closed.
   void Release(const std::string& path) const;
@@ -36,15 +44,25 @@ class TestHttpServer {
   std::vector<std::string> Requests(const std::string& prefix) const;
   // The User-Agent of each of those requests.
   std::vector<std::string> UserAgents(const std::string& prefix) const;
+  // The N of "Range: bytes=N-" in each of those requests; -1 for a request without a
+  // Range header or with another form of it.
+  std::vector<std::int64_t> RangeStarts(const std::string& prefix) const;
 
  private:
+  struct Request {
+    std::string path;
+    std::string userAgent;
+    std::int64_t rangeStart = -1;
+  };
+
   TestHttpServer();
   std::filesystem::path Local(const std::string& path) const;
-  // (path, user agent) of each request under the prefix.
-  std::vector<std::pair<std::string, std::string>> Log(const std::string& prefix) const;
+  // Each request under the prefix, in order.
+  std::vector<Request> Log(const std::string& prefix) const;
 
   unsigned port_ = 0;
   unsigned tlsPort_ = 0;
+  std::wstring tlsCertificate_;
   std::filesystem::path root_;
   std::filesystem::path log_;
 };

@@ -3,20 +3,38 @@
 
 Usage: http_server.py ROOT REQUEST_LOG [CERT_PEM KEY_PEM]
 
-Prints "PORT <n>" on stdout once it listens. With a certificate (self-signed: no client
-trusts it) it also serves HTTPS on a second port, printed as "TLSPORT <n>"; each TLS
-handshake is logged as "TLS handshake<TAB>ok" or "TLS handshake<TAB>reason". Every request is appended to REQUEST_LOG as
-"GET /path<TAB>user agent" (flushed before the answer is sent) so that tests can count and order them.
+Prints "PORT <n>" on stdout once it listens. With a certificate it also serves HTTPS on a
+second port, printed as "TLSPORT <n>"; each TLS handshake is logged as
+"TLS handshake<TAB>ok" or "TLS handshake<TAB>reason". Every request is appended to
+REQUEST_LOG as "GET /path<TAB>user agent", followed by "<TAB>range=N" when it asked for
+"Range: bytes=N-" (the header's own text after "range=" when it asked for anything
+else), flushed before the answer is sent, so that tests can count and order them.
+
+Plain files honour "Range: bytes=N-": 206 with "Content-Range: bytes N-(len-1)/len" and
+the bytes from N on, or 416 with "Content-Range: bytes */len" when N >= len. Any other
+form of Range is ignored (200, the whole file).
 
 A file X may have a companion "X.behaviour" (the file X itself need not exist) that
 changes how requests for X are answered. One directive per line:
 
-  status N          answer with status N and a short body
+  status N          answer with status N and a short body (none for 204 and 304)
   truncate N        announce the whole length but send only N bytes, then close
+  drop_after N      like truncate, counted in the part a range request asked for: announce
+                    the length of the (remaining) body, send N bytes of it, then close.
+                    With chunked: close after N bytes of chunk data (inside a chunk, or
+                    between two when N ends one), never sending the last chunk
   chunked           send the body with Transfer-Encoding: chunked
   close             send no Content-Length; the end of the body is the closed connection
   length N          announce Content-Length N whatever the file holds, send the file, close
-  redirect URL      answer 302 with Location URL
+  drip B            send the body at B bytes per second, a tenth of that every 0.1 s
+  redirect URL [N]  answer N (default 302) with Location URL
+  redirect_no_location
+                    answer 302 with a short body and no Location
+  ignore_range      answer a range request with 200 and the whole file
+  bad_content_range answer a range request for N with 206 and the bytes from N, under a
+                    Content-Range that names N+1 as their start
+  endless           200 with no Content-Length and a body that never ends (the connection
+                    closes when the client gives up)
   stall_headers S   send nothing for S seconds, then close
   stall_body S      send the headers and half of the body, wait S seconds, then close
   hold              send the headers and half of the body, then wait until X.release
@@ -27,6 +45,7 @@ changes how requests for X are answered. One directive per line:
 
 import http.server
 import os
+import re
 import socketserver
 import ssl
 import sys
@@ -50,11 +69,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def range_start(self):
+        """The N of "Range: bytes=N-", or None (no Range header, or another form)."""
+        value = self.headers.get("Range")
+        if value is None:
+            return None
+        match = re.fullmatch(r"\s*bytes\s*=\s*(\d+)\s*-\s*", value)
+        return int(match.group(1)) if match else None
+
     def record(self):
+        line = "%s %s\t%s" % (self.command, self.path, self.headers.get("User-Agent", ""))
+        value = self.headers.get("Range")
+        if value is not None:
+            start = self.range_start()
+            line += "\trange=%s" % (start if start is not None else value.strip())
         with Handler.lock:
             with open(Handler.log_path, "a", encoding="utf-8") as log:
-                log.write("%s %s\t%s\n" % (self.command, self.path,
-                                             self.headers.get("User-Agent", "")))
+                log.write(line + "\n")
                 log.flush()
 
     def local_path(self):
@@ -89,6 +120,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
+    def unsatisfiable(self, size):
+        self.plain(416, b"range not satisfiable", [("Content-Range", "bytes */%d" % size)])
+
     def do_GET(self):
         self.record()
         local = self.local_path()
@@ -101,43 +135,98 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
         if "status" in rules:
-            self.plain(int(rules["status"]), b"status %s" % rules["status"].encode())
+            code = int(rules["status"])
+            if code in (204, 304):
+                self.send_response(code)
+                self.end_headers()
+            else:
+                self.plain(code, b"status %d" % code)
             return
         if "redirect" in rules:
-            self.plain(302, b"", [("Location", rules["redirect"])])
+            words = rules["redirect"].split()
+            code = int(words[1]) if len(words) > 1 else 302
+            self.plain(code, b"", [("Location", words[0])])
             return
+        if "redirect_no_location" in rules:
+            self.plain(302, b"moved, but not saying where")
+            return
+        if "endless" in rules:
+            self.close_connection = True
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            piece = b"endless " * 8192
+            while True:
+                self.wfile.write(piece)
         if not os.path.isfile(local):
             self.plain(404, b"not found")
             return
+        start = None if "ignore_range" in rules else self.range_start()
         if not rules:
             # Straight from the file to the socket: the server must not be what a
             # timing of a large download measures.
             with open(local, "rb") as f:
                 size = os.fstat(f.fileno()).st_size
+                if start is not None and start >= size:
+                    self.unsatisfiable(size)
+                    return
                 self.close_connection = True
-                self.send_response(200)
-                self.send_header("Content-Length", str(size))
+                if start is None:
+                    self.send_response(200)
+                    self.send_header("Content-Length", str(size))
+                else:
+                    self.send_response(206)
+                    self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+                    self.send_header("Content-Length", str(size - start))
                 self.send_header("Connection", "close")
                 self.end_headers()
                 self.wfile.flush()
-                self.connection.sendfile(f)
+                if size > (start or 0):
+                    self.connection.sendfile(f, offset=start or 0)
             return
         with open(local, "rb") as f:
             body = f.read()
 
+        status = 200
+        headers = []
+        if start is not None:
+            if start >= len(body):
+                self.unsatisfiable(len(body))
+                return
+            status = 206
+            named = start + 1 if "bad_content_range" in rules else start
+            headers.append(("Content-Range", "bytes %d-%d/%d" % (
+                named, named + len(body) - start - 1, len(body) + named - start)))
+            body = body[start:]
+
         if "chunked" in rules:
-            self.send_response(200)
+            self.send_response(status)
+            for name, value in headers:
+                self.send_header(name, value)
             self.send_header("Transfer-Encoding", "chunked")
             self.end_headers()
+            # Chunks framed for the whole body; drop_after cuts inside a chunk, or between
+            # two when N falls on a chunk's end.
+            cut = int(rules.get("drop_after", len(body)))
             step = max(1, len(body) // 3)
-            for i in range(0, len(body), step):
+            for i in range(0, min(cut, len(body)), step):
                 piece = body[i:i + step]
-                self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+                self.wfile.write(b"%x\r\n" % len(piece))
+                if i + len(piece) > cut:
+                    self.wfile.write(piece[:cut - i])
+                    break
+                self.wfile.write(piece + b"\r\n")
+            if "drop_after" in rules:
+                self.wfile.flush()
+                self.close_connection = True
+                return
             self.wfile.write(b"0\r\n\r\n")
             return
 
         self.close_connection = True
-        self.send_response(200)
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
         if "close" in rules:
             self.send_header("Connection", "close")
             self.end_headers()
@@ -149,6 +238,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         if "truncate" in rules:
             self.wfile.write(body[:int(rules["truncate"])])
+        elif "drop_after" in rules:
+            self.wfile.write(body[:int(rules["drop_after"])])
+        elif "drip" in rules:
+            self.wfile.flush()
+            step = max(1, int(rules["drip"]) // 10)
+            for i in range(0, len(body), step):
+                self.wfile.write(body[i:i + step])
+                self.wfile.flush()
+                time.sleep(0.1)
         elif "stall_body" in rules or "hold" in rules:
             self.wfile.write(body[:len(body) // 2])
             self.wfile.flush()
@@ -164,7 +262,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def handle(self):
         try:
             super().handle()
-        except (ConnectionError, BrokenPipeError):
+        except (ConnectionError, BrokenPipeError, ssl.SSLError):
             pass
 
 

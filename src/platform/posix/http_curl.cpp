@@ -1,14 +1,16 @@
 // Linux: one GET through libcurl.
 #include <curl/curl.h>
+#include <strings.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
 #include "platform/http.h"
+#include "platform/http_internal.h"
 
 namespace platform {
 
@@ -24,9 +26,12 @@ void PrepareLargeBlock(void* data, std::size_t size) {
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+bool HttpSeesCutChunkedBody() { return true; }
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using http_internal::Clock;
+using http_internal::TransferPace;
 
 struct CurlDeleter {
   void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
@@ -36,6 +41,8 @@ struct SlistDeleter {
 };
 
 struct Transfer {
+  Transfer(const HttpOptions& options, Clock::time_point start) : pace(options, start) {}
+
   CURL* curl = nullptr;
   HttpSink* sink = nullptr;
   Error* err = nullptr;
@@ -43,19 +50,34 @@ struct Transfer {
   bool declined = false;
   bool sinkFailed = false;
   bool stalled = false;
+  bool downgrade = false;
+  TransferPace::Limit limit = TransferPace::kNone;
   std::uint32_t idleMs = 0;
   curl_off_t lastCount = -1;
   Clock::time_point lastActivity;
+  TransferPace pace;
+  std::int64_t received = 0;  // body bytes handed to the sink
+  // Requests that went out so far used https: a later one over http would lower the scheme.
+  bool secureSoFar = false;
+  // The headers of the response being read (each response of a redirect in turn).
+  long status = 0;
+  std::string location;
+  std::string contentRange;
 };
 
-// The final response's status and length, once its headers are complete.
+// The final response's head, once its headers are complete (an HTTP/0.9 answer has none:
+// then at its first body bytes).
 bool BeginBody(Transfer& t) {
   t.begun = true;
+  HttpResponseHead head;
   long status = 0;
   curl_easy_getinfo(t.curl, CURLINFO_RESPONSE_CODE, &status);
+  head.status = static_cast<unsigned>(status);
   curl_off_t length = -1;
   curl_easy_getinfo(t.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-  if (!t.sink->Begin(static_cast<unsigned>(status), length < 0 ? -1 : static_cast<std::int64_t>(length))) {
+  head.contentLength = length < 0 ? -1 : static_cast<std::int64_t>(length);
+  if (!t.contentRange.empty()) http_internal::ParseContentRange(t.contentRange, &head);
+  if (!t.sink->Begin(head)) {
     t.declined = true;
     return false;
   }
@@ -71,15 +93,73 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) {
     t.sinkFailed = true;
     return 0;
   }
+  t.received += static_cast<std::int64_t>(n);
   return n;
 }
 
+bool StartsWithNoCase(const char* text, size_t size, const char* prefix) {
+  size_t n = std::strlen(prefix);
+  return size >= n && strncasecmp(text, prefix, n) == 0;
+}
+
+std::string Trimmed(const char* text, size_t size) {
+  size_t begin = 0;
+  while (begin < size && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (size > begin && (text[size - 1] == '\r' || text[size - 1] == '\n' || text[size - 1] == ' ' ||
+                          text[size - 1] == '\t'))
+    --size;
+  return std::string(text + begin, size - begin);
+}
+
+// Each header line of each response, redirects included: what the messages and the head
+// need, and the moment the final response's headers are complete.
+size_t OnHeader(char* line, size_t size, size_t count, void* user) {
+  auto& t = *static_cast<Transfer*>(user);
+  size_t n = size * count;
+  if (StartsWithNoCase(line, n, "HTTP/")) {
+    t.status = 0;
+    t.location.clear();
+    t.contentRange.clear();
+    const char* space = static_cast<const char*>(std::memchr(line, ' ', n));
+    if (space) t.status = std::strtol(space + 1, nullptr, 10);
+  } else if (StartsWithNoCase(line, n, "Location:")) {
+    t.location = Trimmed(line + 9, n - 9);
+  } else if (StartsWithNoCase(line, n, "Content-Range:")) {
+    t.contentRange = Trimmed(line + 14, n - 14);
+  } else if (Trimmed(line, n).empty() && !t.begun) {
+    // The end of a response's headers (or of a chunked body's trailers, once begun).
+    bool followed = http_internal::IsFollowedRedirect(static_cast<unsigned>(t.status)) && !t.location.empty();
+    if (t.status >= 200 && !followed) {
+      t.pace.StartWindow(Clock::now(), t.received);
+      if (!BeginBody(t)) return 0;  // declined: stops curl
+    }
+  }
+  return n;
+}
+
+// Just before each request goes out, on a connection already made: the last guard
+// against a chain of redirects that went to https and comes back to http.
+int OnRequest(void* user, char*, char*, int, int) {
+  auto& t = *static_cast<Transfer*>(user);
+  const char* scheme = nullptr;
+  curl_easy_getinfo(t.curl, CURLINFO_SCHEME, &scheme);
+  bool secure = scheme != nullptr && strcasecmp(scheme, "https") == 0;
+  if (t.secureSoFar && !secure) {
+    t.downgrade = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  t.secureSoFar = t.secureSoFar || secure;
+  return CURL_PREREQFUNC_OK;
+}
+
 // libcurl has no per-read time-out: CURLOPT_TIMEOUT would cap the whole transfer, which
-// a large package on a slow line must not hit. This fails the attempt only when no byte
-// has moved for the idle time, during the wait for headers as well as in the body.
+// a large package on a slow line must not hit. This fails the attempt when no byte has
+// moved for the idle time, during the wait for headers as well as in the body, and when
+// the body crawls below the rate floor or the deadline passes.
 int OnProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
   auto& t = *static_cast<Transfer*>(user);
   auto now = Clock::now();
+  if ((t.limit = t.pace.Check(now, t.received)) != TransferPace::kNone) return 1;
   curl_off_t count = dlnow + ulnow;
   if (count != t.lastCount) {
     t.lastCount = count;
@@ -104,18 +184,25 @@ void SetError(Error* err, std::uint32_t code, std::wstring message) {
 }  // namespace
 
 bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpTimeouts& timeouts) {
+  HttpOptions options;
+  options.timeouts = timeouts;
+  return HttpGet(url, sink, err, options);
+}
+
+bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOptions& options) {
   InitHttp();
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
   if (!curl) {
     SetError(err, CURLE_FAILED_INIT, Utf8ToWide(curl_easy_strerror(CURLE_FAILED_INIT)));
     return false;
   }
-  Transfer t;
+  const auto start = Clock::now();
+  Transfer t(options, start);
   t.curl = curl.get();
   t.sink = &sink;
   t.err = err;
-  t.idleMs = timeouts.idleMs;
-  t.lastActivity = Clock::now();
+  t.idleMs = options.timeouts.idleMs;
+  t.lastActivity = start;
 
   // Always from the server itself: a cache between us and it must not answer.
   std::unique_ptr<curl_slist, SlistDeleter> headers(
@@ -125,20 +212,29 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpTime
   char detail[CURL_ERROR_SIZE] = {};
   std::string narrowUrl = WideToUtf8(url);
   std::string agent = UserAgent();
+  std::string range = options.rangeStart >= 0 ? std::to_string(options.rangeStart) + "-" : std::string();
+  std::string caFile = WideToUtf8(options.caFile);
+  const bool secureStart = narrowUrl.size() >= 8 && strncasecmp(narrowUrl.c_str(), "https://", 8) == 0;
   CURL* c = curl.get();
   curl_easy_setopt(c, CURLOPT_URL, narrowUrl.c_str());
   curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // Never from https back to http: refused before libcurl even connects.
+  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, secureStart ? "https" : "http,https");
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(c, CURLOPT_MAXREDIRS, static_cast<long>(http_internal::kMaxRedirects));
+  curl_easy_setopt(c, CURLOPT_PREREQFUNCTION, OnRequest);
+  curl_easy_setopt(c, CURLOPT_PREREQDATA, &t);
   curl_easy_setopt(c, CURLOPT_USERAGENT, agent.c_str());
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+  if (!range.empty()) curl_easy_setopt(c, CURLOPT_RANGE, range.c_str());
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);  // the update runs on a worker thread
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connectMs));
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.timeouts.connectMs));
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnWrite);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
   curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
@@ -147,6 +243,7 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpTime
   // so that no later edit loosens them by accident).
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, caFile.c_str());
 
   CURLcode rc = curl_easy_perform(c);
   if (t.declined) return true;
@@ -155,12 +252,27 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpTime
     if (!t.begun) BeginBody(t);  // an empty body calls no write callback
     return true;
   }
+  if (t.limit != TransferPace::kNone) {
+    SetError(err, CURLE_OPERATION_TIMEDOUT, t.pace.Describe(t.limit));
+    return false;
+  }
   if (t.stalled) {
     wchar_t text[96];
     std::swprintf(text, 96, L"%ls: no data for %u ms",
                   Utf8ToWide(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)).c_str(),
-                  static_cast<unsigned>(timeouts.idleMs));
+                  static_cast<unsigned>(t.idleMs));
     SetError(err, CURLE_OPERATION_TIMEDOUT, text);
+    return false;
+  }
+  // A redirect refused by CURLOPT_REDIR_PROTOCOLS_STR or by OnRequest.
+  const bool toHttp = StartsWithNoCase(t.location.c_str(), t.location.size(), "http:");
+  if (t.downgrade || (rc == CURLE_UNSUPPORTED_PROTOCOL && secureStart && toHttp)) {
+    SetError(err, rc, L"redirect from https to http refused: " + Utf8ToWide(t.location));
+    return false;
+  }
+  if (rc == CURLE_UNSUPPORTED_PROTOCOL && !t.location.empty() &&
+      http_internal::IsFollowedRedirect(static_cast<unsigned>(t.status))) {
+    SetError(err, rc, L"redirect to an address other than http or https refused: " + Utf8ToWide(t.location));
     return false;
   }
   SetError(err, rc, Utf8ToWide(detail[0] ? detail : curl_easy_strerror(rc)));

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/http.h"
+#include "platform/win32/error_text.h"
+#include "platform/http_internal.h"
 
 namespace platform {
 
@@ -14,61 +16,136 @@ void InitHttp() {}
 
 void PrepareLargeBlock(void*, std::size_t) {}
 
+// WinINet decodes chunked bodies itself and, under Wine at least, takes a connection
+// closed before the last chunk for the end of the body; nothing in its API tells them
+// apart.
+bool HttpSeesCutChunkedBody() { return false; }
+
 namespace {
 
-struct InternetHandle {
-  HINTERNET handle = nullptr;
-  explicit InternetHandle(HINTERNET h) : handle(h) {}
-  ~InternetHandle() {
-    if (handle) InternetCloseHandle(handle);
-  }
+using http_internal::Clock;
+using http_internal::TransferPace;
+
+class InternetHandle {
+ public:
+  InternetHandle() = default;
+  explicit InternetHandle(HINTERNET h) : handle_(h) {}
+  ~InternetHandle() { Reset(); }
   InternetHandle(const InternetHandle&) = delete;
   InternetHandle& operator=(const InternetHandle&) = delete;
-  explicit operator bool() const { return handle != nullptr; }
+
+  void Reset(HINTERNET h = nullptr) {
+    if (handle_) InternetCloseHandle(handle_);
+    handle_ = h;
+  }
+  HINTERNET Get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  HINTERNET handle_ = nullptr;
 };
 
-// WinINet's codes (12000 and up) live in its own module's message table.
+struct NamedCode {
+  DWORD code;
+  const wchar_t* name;
+};
+
+#define LAUNCHER_NAMED(code) {code, L## #code}
+// Wine has no message text for WinINet's codes (nor for some Winsock codes it passes
+// through): a log line must still say more than a number.
+constexpr NamedCode kCodeNames[] = {
+    LAUNCHER_NAMED(ERROR_INTERNET_OUT_OF_HANDLES),
+    LAUNCHER_NAMED(ERROR_INTERNET_TIMEOUT),
+    LAUNCHER_NAMED(ERROR_INTERNET_EXTENDED_ERROR),
+    LAUNCHER_NAMED(ERROR_INTERNET_INTERNAL_ERROR),
+    LAUNCHER_NAMED(ERROR_INTERNET_INVALID_URL),
+    LAUNCHER_NAMED(ERROR_INTERNET_UNRECOGNIZED_SCHEME),
+    LAUNCHER_NAMED(ERROR_INTERNET_NAME_NOT_RESOLVED),
+    LAUNCHER_NAMED(ERROR_INTERNET_PROTOCOL_NOT_FOUND),
+    LAUNCHER_NAMED(ERROR_INTERNET_INVALID_OPTION),
+    LAUNCHER_NAMED(ERROR_INTERNET_SHUTDOWN),
+    LAUNCHER_NAMED(ERROR_INTERNET_LOGIN_FAILURE),
+    LAUNCHER_NAMED(ERROR_INTERNET_INVALID_OPERATION),
+    LAUNCHER_NAMED(ERROR_INTERNET_OPERATION_CANCELLED),
+    LAUNCHER_NAMED(ERROR_INTERNET_INCORRECT_HANDLE_TYPE),
+    LAUNCHER_NAMED(ERROR_INTERNET_INCORRECT_HANDLE_STATE),
+    LAUNCHER_NAMED(ERROR_INTERNET_ITEM_NOT_FOUND),
+    LAUNCHER_NAMED(ERROR_INTERNET_CANNOT_CONNECT),
+    LAUNCHER_NAMED(ERROR_INTERNET_CONNECTION_ABORTED),
+    LAUNCHER_NAMED(ERROR_INTERNET_CONNECTION_RESET),
+    LAUNCHER_NAMED(ERROR_INTERNET_FORCE_RETRY),
+    LAUNCHER_NAMED(ERROR_INTERNET_INVALID_PROXY_REQUEST),
+    LAUNCHER_NAMED(ERROR_INTERNET_NEED_UI),
+    LAUNCHER_NAMED(ERROR_INTERNET_SEC_CERT_DATE_INVALID),
+    LAUNCHER_NAMED(ERROR_INTERNET_SEC_CERT_CN_INVALID),
+    LAUNCHER_NAMED(ERROR_INTERNET_HTTP_TO_HTTPS_ON_REDIR),
+    LAUNCHER_NAMED(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR),
+    LAUNCHER_NAMED(ERROR_INTERNET_MIXED_SECURITY),
+    LAUNCHER_NAMED(ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED),
+    LAUNCHER_NAMED(ERROR_INTERNET_INVALID_CA),
+    LAUNCHER_NAMED(ERROR_INTERNET_CLIENT_AUTH_NOT_SETUP),
+    LAUNCHER_NAMED(ERROR_INTERNET_REDIRECT_SCHEME_CHANGE),
+    LAUNCHER_NAMED(ERROR_INTERNET_SEC_CERT_ERRORS),
+    LAUNCHER_NAMED(ERROR_INTERNET_SEC_CERT_NO_REV),
+    LAUNCHER_NAMED(ERROR_INTERNET_SEC_CERT_REV_FAILED),
+    LAUNCHER_NAMED(ERROR_HTTP_HEADER_NOT_FOUND),
+    LAUNCHER_NAMED(ERROR_HTTP_DOWNLEVEL_SERVER),
+    LAUNCHER_NAMED(ERROR_HTTP_INVALID_SERVER_RESPONSE),
+    LAUNCHER_NAMED(ERROR_HTTP_INVALID_HEADER),
+    LAUNCHER_NAMED(ERROR_HTTP_INVALID_QUERY_REQUEST),
+    LAUNCHER_NAMED(ERROR_HTTP_REDIRECT_FAILED),
+    LAUNCHER_NAMED(ERROR_HTTP_NOT_REDIRECTED),
+    LAUNCHER_NAMED(ERROR_HTTP_REDIRECT_NEEDS_CONFIRMATION),
+    LAUNCHER_NAMED(ERROR_INTERNET_SECURITY_CHANNEL_ERROR),
+    LAUNCHER_NAMED(ERROR_INTERNET_UNABLE_TO_CACHE_FILE),
+    LAUNCHER_NAMED(ERROR_INTERNET_TCPIP_NOT_INSTALLED),
+    LAUNCHER_NAMED(ERROR_INTERNET_DISCONNECTED),
+    LAUNCHER_NAMED(ERROR_INTERNET_SERVER_UNREACHABLE),
+    LAUNCHER_NAMED(ERROR_INTERNET_PROXY_SERVER_UNREACHABLE),
+    LAUNCHER_NAMED(ERROR_INTERNET_BAD_AUTO_PROXY_SCRIPT),
+    LAUNCHER_NAMED(ERROR_INTERNET_UNABLE_TO_DOWNLOAD_SCRIPT),
+    LAUNCHER_NAMED(ERROR_INTERNET_SEC_INVALID_CERT),
+    LAUNCHER_NAMED(ERROR_INTERNET_SEC_CERT_REVOKED),
+    LAUNCHER_NAMED(ERROR_INTERNET_FAILED_DUETOSECURITYCHECK),
+    LAUNCHER_NAMED(ERROR_INTERNET_NOT_INITIALIZED),
+    // Wine hands some socket failures on as they are (a stalled body read: 10060).
+    LAUNCHER_NAMED(WSAECONNABORTED),
+    LAUNCHER_NAMED(WSAECONNRESET),
+    LAUNCHER_NAMED(WSAETIMEDOUT),
+    LAUNCHER_NAMED(WSAECONNREFUSED),
+    LAUNCHER_NAMED(WSAEHOSTUNREACH),
+};
+#undef LAUNCHER_NAMED
+
+// The system's text for the code followed by " (code)"; the code's name instead of the
+// text where the system has none.
 std::wstring MessageFor(DWORD code) {
-  wchar_t* text = nullptr;
-  DWORD n = 0;
-  if (code >= INTERNET_ERROR_BASE && code <= INTERNET_ERROR_LAST) {
-    n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
-                           FORMAT_MESSAGE_IGNORE_INSERTS,
-                       GetModuleHandleW(L"wininet.dll"), code, 0,
-                       reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = SystemErrorText(code);
+  if (message.empty()) {
+    for (const NamedCode& named : kCodeNames) {
+      if (named.code == code) message = named.name;
+    }
   }
-  if (n == 0) {
-    n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                           FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  }
-  std::wstring message;
-  if (n != 0 && text != nullptr) message.assign(text, n);
-  if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                              message.back() == L' ' || message.back() == L'.'))
-    message.pop_back();
   wchar_t suffix[48];
-  std::swprintf(suffix, 48, message.empty() ? L"error %lu" : L" (%lu)",
-                static_cast<unsigned long>(code));
+  std::swprintf(suffix, 48, message.empty() ? L"error %lu" : L" (%lu)", static_cast<unsigned long>(code));
   return message + suffix;
 }
 
-bool Fail(Error* err, DWORD code) {
+bool Fail(Error* err, DWORD code, std::wstring message) {
   if (err) {
     err->code = code;
-    err->message = MessageFor(code);
+    err->message = std::move(message);
   }
   return false;
 }
+
+bool Fail(Error* err, DWORD code) { return Fail(err, code, MessageFor(code)); }
 
 bool FailWithLastError(Error* err) { return Fail(err, GetLastError()); }
 
 // Wine ignores time-outs on the session handle and honours them on the connection;
 // Windows takes them from either. They are set on both, and on the request.
-void SetTimeouts(HINTERNET handle, const HttpTimeouts& timeouts) {
-  DWORD connect = timeouts.connectMs;
-  DWORD idle = timeouts.idleMs;
+void SetTimeouts(HINTERNET handle, DWORD connect, DWORD idle) {
   InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
   InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &idle, sizeof idle);
   InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &idle, sizeof idle);
@@ -105,78 +182,183 @@ bool QueryContentLength(HINTERNET request, std::int64_t* length) {
   return true;
 }
 
+// A header of the response as text; empty when absent.
+std::wstring QueryHeader(HINTERNET request, DWORD which) {
+  std::vector<wchar_t> text(256);
+  for (;;) {
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (HttpQueryInfoW(request, which, text.data(), &size, nullptr))
+      return std::wstring(text.data(), size / sizeof(wchar_t));
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || text.size() >= 64 * 1024) return {};
+    text.resize(size / sizeof(wchar_t) + 1);
+  }
+}
+
+// The parts of an http or https URL that WinINet asks for one by one.
+struct Address {
+  bool secure = false;
+  INTERNET_PORT port = 0;
+  std::wstring host, user, password, path;
+};
+
+// False with the error when the URL is not an http or https address.
+bool Crack(const std::wstring& url, Address* out, Error* err) {
+  URL_COMPONENTSW parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength =
+      parts.dwUserNameLength = parts.dwPasswordLength = 1;
+  if (url.empty()) return Fail(err, ERROR_INTERNET_INVALID_URL);
+  if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) return FailWithLastError(err);
+  out->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  if (!out->secure && parts.nScheme != INTERNET_SCHEME_HTTP) return Fail(err, ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+  out->port = parts.nPort;
+  out->host.assign(parts.lpszHostName ? parts.lpszHostName : L"", parts.dwHostNameLength);
+  out->user.assign(parts.lpszUserName ? parts.lpszUserName : L"", parts.dwUserNameLength);
+  out->password.assign(parts.lpszPassword ? parts.lpszPassword : L"", parts.dwPasswordLength);
+  out->path.assign(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
+  if (parts.lpszExtraInfo) out->path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (out->path.empty()) out->path = L"/";
+  if (out->host.empty()) return Fail(err, ERROR_INTERNET_INVALID_URL);
+  return true;
+}
+
+// A Location resolved against the URL that answered with it.
+std::wstring Resolve(const std::wstring& base, const std::wstring& location) {
+  std::vector<wchar_t> text(INTERNET_MAX_URL_LENGTH);
+  for (int tries = 0; tries < 2; ++tries) {
+    DWORD size = static_cast<DWORD>(text.size());
+    if (InternetCombineUrlW(base.c_str(), location.c_str(), text.data(), &size, ICU_NO_ENCODE))
+      return std::wstring(text.data(), size);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+    text.resize(size + 1);
+  }
+  return location;
+}
+
+// The response head as the sink sees it. False when Content-Length is malformed.
+bool ReadHead(HINTERNET request, DWORD status, HttpResponseHead* head, Error* err) {
+  head->status = status;
+  if (!QueryContentLength(request, &head->contentLength))
+    return Fail(err, ERROR_HTTP_INVALID_HEADER, L"invalid Content-Length");
+  std::wstring range = QueryHeader(request, HTTP_QUERY_CONTENT_RANGE);
+  if (!range.empty()) {
+    std::string narrow;
+    for (wchar_t c : range) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    http_internal::ParseContentRange(narrow, head);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpTimeouts& timeouts) {
-  URL_COMPONENTSW parts{};
-  parts.dwStructSize = sizeof parts;
-  parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength =
-      parts.dwExtraInfoLength = parts.dwUserNameLength = parts.dwPasswordLength = 1;
-  if (url.empty() || !InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
-    return url.empty() ? Fail(err, ERROR_INTERNET_INVALID_URL) : FailWithLastError(err);
-  bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-  if (!secure && parts.nScheme != INTERNET_SCHEME_HTTP) return Fail(err, ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-  std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-  std::wstring user(parts.lpszUserName ? parts.lpszUserName : L"", parts.dwUserNameLength);
-  std::wstring password(parts.lpszPassword ? parts.lpszPassword : L"", parts.dwPasswordLength);
-  std::wstring path(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
-  if (parts.lpszExtraInfo) path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-  if (path.empty()) path = L"/";
-  if (host.empty()) return Fail(err, ERROR_INTERNET_INVALID_URL);
+  HttpOptions options;
+  options.timeouts = timeouts;
+  return HttpGet(url, sink, err, options);
+}
+
+bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOptions& options) {
+  TransferPace pace(options, Clock::now());
+  // A failed call after the deadline has passed failed because of it (the waits are cut
+  // to the time left): say so rather than "time-out".
+  auto failCall = [&](std::int64_t received) {
+    DWORD code = GetLastError();
+    if (pace.Check(Clock::now(), received) == TransferPace::kTooLong)
+      return Fail(err, ERROR_INTERNET_TIMEOUT, pace.Describe(TransferPace::kTooLong));
+    return Fail(err, code);
+  };
+
+  Address address;
+  if (!Crack(url, &address, err)) return false;
 
   std::wstring agent = UserAgent();
   InternetHandle session(InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return FailWithLastError(err);
-  SetTimeouts(session.handle, timeouts);
+  SetTimeouts(session.Get(), options.timeouts.connectMs, options.timeouts.idleMs);
 
-  InternetHandle connection(InternetConnectW(session.handle, host.c_str(), parts.nPort,
-                                             user.empty() ? nullptr : user.c_str(),
-                                             password.empty() ? nullptr : password.c_str(),
-                                             INTERNET_SERVICE_HTTP, 0, 1));
-  if (!connection) return FailWithLastError(err);
-  SetTimeouts(connection.handle, timeouts);
+  std::wstring headers;
+  if (options.rangeStart >= 0) headers = L"Range: bytes=" + std::to_wstring(options.rangeStart) + L"-\r\n";
 
-  // Always from the server, never into the cache; a redirect from http to https is
-  // followed like any other.
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
-                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
-  if (secure) flags |= INTERNET_FLAG_SECURE;
-  const wchar_t* accept[] = {L"*/*", nullptr};
-  InternetHandle request(HttpOpenRequestW(connection.handle, L"GET", path.c_str(), nullptr, nullptr,
-                                          accept, flags, 1));
-  if (!request) return FailWithLastError(err);
-  SetTimeouts(request.handle, timeouts);
-
-  if (!HttpSendRequestW(request.handle, nullptr, 0, nullptr, 0)) return FailWithLastError(err);
-
+  // Redirects are followed here rather than by WinINet, which would follow one from
+  // https to http (sending the request in clear before anyone could object).
+  std::wstring current = url;
+  bool secureSoFar = false;
+  InternetHandle connection, request;
   DWORD status = 0;
-  DWORD size = sizeof status;
-  if (!HttpQueryInfoW(request.handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                      nullptr))
-    return FailWithLastError(err);
-  std::int64_t length = -1;
-  if (!QueryContentLength(request.handle, &length)) {
-    if (err) {
-      err->code = ERROR_HTTP_INVALID_HEADER;
-      err->message = L"invalid Content-Length";
-    }
-    return false;
-  }
-  if (!sink.Begin(status, length)) return true;
+  for (int redirects = 0;; ++redirects) {
+    secureSoFar = secureSoFar || address.secure;
+    auto now = Clock::now();
+    DWORD connectMs = pace.WaitLimit(now, options.timeouts.connectMs);
+    DWORD idleMs = pace.WaitLimit(now, options.timeouts.idleMs);
+    request.Reset();
+    connection.Reset(InternetConnectW(session.Get(), address.host.c_str(), address.port,
+                                      address.user.empty() ? nullptr : address.user.c_str(),
+                                      address.password.empty() ? nullptr : address.password.c_str(),
+                                      INTERNET_SERVICE_HTTP, 0, 1));
+    if (!connection) return FailWithLastError(err);
+    SetTimeouts(connection.Get(), connectMs, idleMs);
 
+    // Always from the server, never into the cache.
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
+                  INTERNET_FLAG_NO_AUTO_REDIRECT;
+    if (address.secure) flags |= INTERNET_FLAG_SECURE;
+    const wchar_t* accept[] = {L"*/*", nullptr};
+    request.Reset(HttpOpenRequestW(connection.Get(), L"GET", address.path.c_str(), nullptr, nullptr, accept,
+                                   flags, 1));
+    if (!request) return FailWithLastError(err);
+    SetTimeouts(request.Get(), connectMs, idleMs);
+
+    if (!HttpSendRequestW(request.Get(), headers.empty() ? nullptr : headers.c_str(),
+                          static_cast<DWORD>(headers.size()), nullptr, 0))
+      return failCall(0);
+
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+      return FailWithLastError(err);
+    if (pace.Check(Clock::now(), 0) == TransferPace::kTooLong)
+      return Fail(err, ERROR_INTERNET_TIMEOUT, pace.Describe(TransferPace::kTooLong));
+    if (!http_internal::IsFollowedRedirect(status)) break;
+    std::wstring location = QueryHeader(request.Get(), HTTP_QUERY_LOCATION);
+    if (location.empty()) break;  // nowhere to go: the sink gets the 3xx itself
+    if (redirects == http_internal::kMaxRedirects)
+      return Fail(err, ERROR_HTTP_REDIRECT_FAILED,
+                  L"more than " + std::to_wstring(http_internal::kMaxRedirects) + L" redirects");
+    std::wstring next = Resolve(current, location);
+    if (!Crack(next, &address, nullptr))
+      return Fail(err, ERROR_HTTP_REDIRECT_FAILED, L"redirect to an address other than http or https refused: " + next);
+    if (secureSoFar && !address.secure)
+      return Fail(err, ERROR_HTTP_REDIRECT_FAILED, L"redirect from https to http refused: " + next);
+    current = std::move(next);
+  }
+
+  HttpResponseHead head;
+  if (!ReadHead(request.Get(), status, &head, err)) return false;
+  if (!sink.Begin(head)) return true;
+  pace.StartWindow(Clock::now(), 0);
+
+  // Each read takes what has arrived rather than waiting to fill the buffer, so that the
+  // rate and the deadline are judged as the bytes come.
   std::vector<char> chunk(256 * 1024);
   std::int64_t received = 0;
   for (;;) {
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request.Get(), &available, 0, 0)) return failCall(received);
+    DWORD wanted = available == 0 || available > chunk.size() ? static_cast<DWORD>(chunk.size()) : available;
     DWORD got = 0;
-    if (!InternetReadFile(request.handle, chunk.data(), static_cast<DWORD>(chunk.size()), &got))
-      return FailWithLastError(err);
+    if (!InternetReadFile(request.Get(), chunk.data(), wanted, &got)) return failCall(received);
     if (got == 0) break;
     received += got;
     if (!sink.Append(chunk.data(), got, err)) return false;
+    if (auto limit = pace.Check(Clock::now(), received); limit != TransferPace::kNone)
+      return Fail(err, ERROR_INTERNET_TIMEOUT, pace.Describe(limit));
   }
   // WinINet reports a connection closed early as the end of the data: a body shorter
   // than announced must not pass for a whole one.
-  if (length >= 0 && received != length) return Fail(err, ERROR_INTERNET_CONNECTION_ABORTED);
+  if (head.contentLength >= 0 && received != head.contentLength) {
+    return Fail(err, ERROR_INTERNET_CONNECTION_ABORTED,
+                MessageFor(ERROR_INTERNET_CONNECTION_ABORTED) + L": the body ended after " +
+                    std::to_wstring(received) + L" of " + std::to_wstring(head.contentLength) + L" bytes");
+  }
   return true;
 }
 

@@ -7,35 +7,43 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/error_text.h"
 
 namespace platform {
 
-static std::wstring SystemMessage(DWORD code) {
+std::wstring SystemErrorText(DWORD code) {
+  const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS;
   wchar_t* text = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  // WinINet's codes live in its own module's message table.
+  DWORD n = 0;
+  HMODULE wininet = GetModuleHandleW(L"wininet.dll");
+  // WinINet's own codes first from its table: the system's may hold another text for them.
+  if (wininet != nullptr && code >= 12000 && code <= 12999) {
+    n = FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE, wininet, code, 0,
+                       reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  }
   if (n == 0) {
-    if (HMODULE wininet = GetModuleHandleW(L"wininet.dll")) {
-      n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
-                             FORMAT_MESSAGE_IGNORE_INSERTS,
-                         wininet, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    }
+    n = FormatMessageW(flags | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0,
+                       reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  }
+  if (n == 0 && wininet != nullptr) {
+    n = FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE, wininet, code, 0,
+                       reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   }
   std::wstring message;
-  if (n != 0 && text != nullptr) {
-    message.assign(text, n);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                                message.back() == L' ' || message.back() == L'.'))
-      message.pop_back();
-  } else {
-    wchar_t buffer[48];
-    swprintf(buffer, 48, L"error %lu", static_cast<unsigned long>(code));
-    message = buffer;
-  }
+  if (n != 0 && text != nullptr) message.assign(text, n);
   if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                              message.back() == L' ' || message.back() == L'.'))
+    message.pop_back();
   return message;
+}
+
+static std::wstring SystemMessage(DWORD code) {
+  std::wstring message = SystemErrorText(code);
+  if (!message.empty()) return message;
+  wchar_t buffer[48];
+  swprintf(buffer, 48, L"error %lu", static_cast<unsigned long>(code));
+  return buffer;
 }
 
 void SetLastSystemError(Error* err) {

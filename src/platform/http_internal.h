@@ -1,0 +1,144 @@
+// What the WinINet and the libcurl HttpGet share: reading a Content-Range header, judging
+// whether a transfer still gets anywhere, and the rule for redirects. Header-only: each
+// build compiles exactly one of the two clients.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cwchar>
+#include <deque>
+#include <string>
+#include <string_view>
+
+#include "platform/http.h"
+
+namespace platform::http_internal {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMaxRedirects = 10;
+
+// 301, 302, 303, 307 and 308 send the client elsewhere; other 3xx (300 Multiple Choices,
+// 304 Not Modified...) are answers in their own right.
+inline bool IsFollowedRedirect(unsigned status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Fills the range fields of *head from a Content-Range value ("bytes 10-99/100",
+// "bytes 10-99/*", "bytes */100"); all three stay -1 when the value is malformed.
+inline void ParseContentRange(std::string_view value, HttpResponseHead* head) {
+  head->rangeStart = head->rangeEnd = head->rangeTotal = -1;
+  std::size_t at = 0;
+  auto skipSpaces = [&] {
+    while (at < value.size() && (value[at] == ' ' || value[at] == '\t')) ++at;
+  };
+  // A decimal number of at most 18 digits (no overflow), or -1.
+  auto number = [&]() -> std::int64_t {
+    std::int64_t n = 0;
+    std::size_t digits = 0;
+    while (at < value.size() && value[at] >= '0' && value[at] <= '9' && digits < 19) {
+      n = n * 10 + (value[at++] - '0');
+      ++digits;
+    }
+    return digits == 0 || digits > 18 ? -1 : n;
+  };
+  skipSpaces();
+  static constexpr std::string_view kUnit = "bytes";
+  if (value.size() - at < kUnit.size()) return;
+  for (char c : kUnit) {
+    char v = value[at++];
+    if (v != c && v != c - 'a' + 'A') return;
+  }
+  if (at >= value.size() || (value[at] != ' ' && value[at] != '\t')) return;
+  skipSpaces();
+  std::int64_t start = -1, end = -1, total = -1;
+  if (at < value.size() && value[at] == '*') {
+    ++at;
+  } else {
+    if ((start = number()) < 0 || at >= value.size() || value[at++] != '-') return;
+    if ((end = number()) < 0 || end < start) return;
+  }
+  if (at >= value.size() || value[at++] != '/') return;
+  if (at < value.size() && value[at] == '*') {
+    ++at;
+    if (start < 0) return;  // "*/*" says nothing
+  } else if ((total = number()) < 0 || (end >= 0 && end >= total)) {
+    return;
+  }
+  skipSpaces();
+  if (at != value.size()) return;
+  head->rangeStart = start;
+  head->rangeEnd = end;
+  head->rangeTotal = total;
+}
+
+// Watches one attempt against the rate floor and the deadline of HttpOptions. The
+// clients call Check whenever bytes arrive and whenever they get control while waiting.
+class TransferPace {
+ public:
+  enum Limit { kNone, kTooSlow, kTooLong };
+
+  TransferPace(const HttpOptions& options, Clock::time_point start)
+      : minBytesPerSecond_(options.minBytesPerSecond),
+        windowMs_(options.rateWindowMs),
+        totalMs_(options.totalMs),
+        deadline_(start + std::chrono::milliseconds(options.totalMs)) {}
+
+  // The final response's headers are in: the rate is judged from here on, on the body's
+  // bytes alone (a slow answer to the request is the idle time-out's business).
+  void StartWindow(Clock::time_point now, std::int64_t received) {
+    samples_.clear();
+    samples_.push_back({now, received});
+    windowOpen_ = true;
+  }
+
+  Limit Check(Clock::time_point now, std::int64_t received) {
+    if (totalMs_ != 0 && now >= deadline_) return kTooLong;
+    if (!windowOpen_ || minBytesPerSecond_ == 0 || windowMs_ == 0) return kNone;
+    const auto window = std::chrono::milliseconds(windowMs_);
+    // A sample every sixteenth of the window is fine enough and keeps the list short.
+    if (now - samples_.back().at >= window / 16) samples_.push_back({now, received});
+    const Clock::time_point cutoff = now - window;
+    while (samples_.size() >= 2 && samples_[1].at <= cutoff) samples_.pop_front();
+    if (samples_.front().at > cutoff) return kNone;  // not a whole window yet
+    lastWindowBytes_ = received - samples_.front().received;
+    if (lastWindowBytes_ * 1000 < static_cast<std::int64_t>(minBytesPerSecond_) * windowMs_) return kTooSlow;
+    return kNone;
+  }
+
+  // The longest a single wait may last: `cap`, or less when the deadline is nearer (never
+  // 0, which some clients read as "no time-out").
+  std::uint32_t WaitLimit(Clock::time_point now, std::uint32_t cap) const {
+    if (totalMs_ == 0) return cap;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now).count();
+    if (left < 1) return 1;
+    return left < cap ? static_cast<std::uint32_t>(left) : cap;
+  }
+
+  std::wstring Describe(Limit limit) const {
+    wchar_t text[160];
+    if (limit == kTooLong) {
+      std::swprintf(text, 160, L"not finished within %u ms", static_cast<unsigned>(totalMs_));
+    } else {
+      std::swprintf(text, 160, L"too slow: %lld bytes in the last %u ms, less than %u bytes/s",
+                    static_cast<long long>(lastWindowBytes_), static_cast<unsigned>(windowMs_),
+                    static_cast<unsigned>(minBytesPerSecond_));
+    }
+    return text;
+  }
+
+ private:
+  struct Sample {
+    Clock::time_point at;
+    std::int64_t received;
+  };
+  std::uint32_t minBytesPerSecond_;
+  std::uint32_t windowMs_;
+  std::uint32_t totalMs_;
+  Clock::time_point deadline_;
+  bool windowOpen_ = false;
+  std::deque<Sample> samples_;
+  std::int64_t lastWindowBytes_ = 0;
+};
+
+}  // namespace platform::http_internal

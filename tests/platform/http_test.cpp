@@ -1,0 +1,522 @@
+// The platform HTTP layer against the suite's own server on 127.0.0.1: libcurl in the Linux
+// build, WinINet in the Windows build (run under Wine). Redirects and their scheme, range
+// requests, the rate floor and the deadline, and what a caller learns about a body that
+// did not arrive whole.
+#include "http_test.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "platform/http.h"
+#include "platform/http_internal.h"
+#include "support/http_server.h"
+#include "support/test_support.h"
+
+namespace {
+
+using platform::HttpOptions;
+using platform::HttpResponseHead;
+using testing_support::BinaryBody;
+using Clock = std::chrono::steady_clock;
+
+// Keeps what HttpGet hands over: the head, each Begin, the body.
+class Recorder : public platform::HttpSink {
+ public:
+  bool Begin(const HttpResponseHead& h) override {
+    head = h;
+    ++begun;
+    return wantBody;
+  }
+  bool Append(const void* data, std::size_t size, platform::Error* err) override {
+    body.append(static_cast<const char*>(data), size);
+    if (cap != 0 && body.size() > cap) {
+      err->code = 0;
+      err->message = L"more than the sink takes";
+      return false;
+    }
+    return true;
+  }
+
+  HttpResponseHead head;
+  int begun = 0;
+  std::string body;
+  bool wantBody = true;
+  std::size_t cap = 0;  // 0: any size
+};
+
+// A sink written before the response head existed: it overrides only the two-argument Begin.
+class StatusAndLengthSink : public platform::HttpSink {
+ public:
+  bool Begin(unsigned s, std::int64_t length) override {
+    status = s;
+    contentLength = length;
+    return true;
+  }
+  bool Append(const void* data, std::size_t size, platform::Error*) override {
+    body.append(static_cast<const char*>(data), size);
+    return true;
+  }
+  unsigned status = 0;
+  std::int64_t contentLength = -2;
+  std::string body;
+};
+
+struct Outcome {
+  bool ok = false;
+  platform::Error err;
+  Recorder sink;
+  double seconds = 0;
+
+  std::string Message() const { return platform::WideToUtf8(err.message); }
+};
+
+class Http : public ::testing::Test {
+ protected:
+  Http() : server(testing_support::TestHttpServer::Get()), folder(testing_support::UniqueServerFolder()) {
+    platform::InitHttp();
+    options.timeouts.idleMs = 10000;
+  }
+
+  std::string Path(const std::string& name) const { return folder + name; }
+  std::wstring Url(const std::string& name) const { return server.Url(folder + name); }
+  std::wstring TlsUrl(const std::string& name) const { return server.TlsLocalhostUrl(folder + name); }
+  static std::string Narrow(const std::wstring& text) { return platform::WideToUtf8(text); }
+
+  // A file served under the case's folder, with its directives.
+  void Serve(const std::string& name, const std::string& bytes, const std::string& directives = "") const {
+    server.Put(Path(name), bytes);
+    server.Behave(Path(name), directives);
+  }
+
+  Outcome Get(const std::wstring& url, Recorder sink = Recorder()) const {
+    Outcome outcome;
+    outcome.sink = std::move(sink);
+    auto start = Clock::now();
+    outcome.ok = platform::HttpGet(url, outcome.sink, &outcome.err, options);
+    outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return outcome;
+  }
+
+  testing_support::TestHttpServer& server;
+  std::string folder;
+  HttpOptions options;
+};
+
+// --- Redirects ---------------------------------------------------------------------------
+
+class HttpRedirect : public Http {};
+
+TEST_F(HttpRedirect, FollowedOverHttpWhateverTheCodeAndWherever) {
+  const std::string body = BinaryBody(70 * 1024 + 3);
+  Serve("target.bin", body);
+  struct Case {
+    const char* name;
+    std::string directives;
+  };
+  const std::string absolute = Narrow(Url("target.bin"));
+  const Case cases[] = {
+      {"301", "redirect " + absolute + " 301"},
+      {"302", "redirect " + absolute},
+      {"303", "redirect " + absolute + " 303"},
+      {"307", "redirect " + absolute + " 307"},
+      {"308", "redirect " + absolute + " 308"},
+      {"path only", "redirect " + Path("target.bin")},
+      {"relative", "redirect ../target.bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string name = "from/" + std::to_string(&c - cases);
+    Serve(name, "", c.directives);
+    size_t before = server.Requests(Path("target.bin")).size();
+    Outcome got = Get(Url(name));
+    ASSERT_TRUE(got.ok) << got.Message();
+    EXPECT_EQ(got.sink.head.status, 200u);
+    EXPECT_EQ(got.sink.head.contentLength, static_cast<std::int64_t>(body.size()));
+    EXPECT_EQ(got.sink.begun, 1);
+    EXPECT_TRUE(got.sink.body == body);
+    EXPECT_EQ(server.Requests(Path(name)).size(), 1u);
+    EXPECT_EQ(server.Requests(Path("target.bin")).size(), before + 1);
+  }
+}
+
+TEST_F(HttpRedirect, NeverFromHttpsBackToHttp) {
+  if (server.TlsCertificateFile().empty()) GTEST_SKIP() << "the test server has no HTTPS port (openssl missing)";
+  http_test::TrustedTestCertificate trust(server.TlsCertificateFile(), &options);
+  ASSERT_TRUE(trust.Trusted());
+  Serve("clear.txt", "sent in clear");
+  Serve("secure.txt", "sent over TLS");
+  const std::string clear = Narrow(Url("clear.txt"));
+  const std::string secure = Narrow(TlsUrl("secure.txt"));
+  struct Case {
+    const char* name;
+    std::wstring start;
+    std::string directives;  // of the start's path
+    const char* body;        // nullptr: the attempt must fail
+  };
+  const Case cases[] = {
+      // The certificate is trusted: https itself works.
+      {"https", TlsUrl("secure.txt"), "", "sent over TLS"},
+      {"https to https", TlsUrl("a"), "redirect " + secure, "sent over TLS"},
+      {"http to https", Url("b"), "redirect " + secure + " 301", "sent over TLS"},
+      {"https to http, 301", TlsUrl("c"), "redirect " + clear + " 301", nullptr},
+      {"https to http, 302", TlsUrl("d"), "redirect " + clear, nullptr},
+      {"https to http, 307", TlsUrl("e"), "redirect " + clear + " 307", nullptr},
+      // Up to https and back down again.
+      {"http to https to http", Url("f"), "redirect " + Narrow(TlsUrl("c")), nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string start = Narrow(c.start);
+    if (!c.directives.empty()) Serve(start.substr(start.find(folder) + folder.size()), "", c.directives);
+    size_t before = server.Requests(Path("clear.txt")).size();
+    Outcome got = Get(c.start);
+    if (c.body != nullptr) {
+      ASSERT_TRUE(got.ok) << got.Message();
+      EXPECT_EQ(got.sink.head.status, 200u);
+      EXPECT_EQ(got.sink.body, c.body);
+    } else {
+      EXPECT_FALSE(got.ok);
+      EXPECT_EQ(got.sink.begun, 0);
+      EXPECT_EQ(got.Message(), "redirect from https to http refused: " + clear);
+    }
+    // Nothing ever went out in clear after https.
+    EXPECT_EQ(server.Requests(Path("clear.txt")).size(), before);
+  }
+}
+
+TEST_F(HttpRedirect, NotFollowedReachesTheCallerAsWhatItIs) {
+  // A 3xx without a Location is the answer itself, never an empty 200.
+  Serve("nowhere", "", "redirect_no_location");
+  Outcome got = Get(Url("nowhere"));
+  ASSERT_TRUE(got.ok) << got.Message();
+  EXPECT_EQ(got.sink.head.status, 302u);
+  EXPECT_EQ(got.sink.body, "moved, but not saying where");
+
+  // Somewhere that is not http or https.
+  Serve("ftp", "", "redirect ftp://127.0.0.1/file.txt");
+  got = Get(Url("ftp"));
+  EXPECT_FALSE(got.ok);
+  EXPECT_EQ(got.sink.begun, 0);
+  EXPECT_EQ(got.Message(), "redirect to an address other than http or https refused: ftp://127.0.0.1/file.txt");
+
+  // Round in circles: ten redirects are followed, then the attempt fails.
+  Serve("loop", "", "redirect " + Narrow(Url("loop")));
+  got = Get(Url("loop"));
+  EXPECT_FALSE(got.ok);
+  EXPECT_EQ(got.sink.begun, 0);
+  EXPECT_FALSE(got.err.message.empty());
+  EXPECT_EQ(server.Requests(Path("loop")).size(), 11u);
+}
+
+// --- Range requests ----------------------------------------------------------------------
+
+class HttpRange : public Http {};
+
+TEST_F(HttpRange, TheHeadSaysWhetherTheServerResumed) {
+  const std::string body = BinaryBody(100000, 5);
+  const std::int64_t size = static_cast<std::int64_t>(body.size());
+  struct Case {
+    const char* name;
+    std::string directives;
+    std::int64_t from;   // rangeStart asked for
+    unsigned status;
+    std::int64_t start, end, total;  // Content-Range as parsed
+    std::string bytes;   // the body that arrives
+    bool resumes;        // ResumesAt(from)
+  };
+  const Case cases[] = {
+      {"not asked", "", -1, 200, -1, -1, -1, body, false},
+      {"from 0", "", 0, 206, 0, size - 1, size, body, true},
+      {"from 40000", "", 40000, 206, 40000, size - 1, size, body.substr(40000), true},
+      {"last byte", "", size - 1, 206, size - 1, size - 1, size, body.substr(size - 1), true},
+      {"past the end", "", size, 416, -1, -1, size, "range not satisfiable", false},
+      {"ignored", "ignore_range", 40000, 200, -1, -1, -1, body, false},
+      {"wrong start", "bad_content_range", 40000, 206, 40001, size, size + 1, body.substr(40000), false},
+      {"chunked", "chunked", 40000, 206, 40000, size - 1, size, body.substr(40000), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string name = "file-" + std::to_string(&c - cases);
+    Serve(name, body, c.directives);
+    options.rangeStart = c.from;
+    Outcome got = Get(Url(name));
+    ASSERT_TRUE(got.ok) << got.Message();
+    EXPECT_EQ(got.sink.head.status, c.status);
+    EXPECT_EQ(got.sink.head.rangeStart, c.start);
+    EXPECT_EQ(got.sink.head.rangeEnd, c.end);
+    EXPECT_EQ(got.sink.head.rangeTotal, c.total);
+    EXPECT_TRUE(got.sink.body == c.bytes) << got.sink.body.size() << " bytes";
+    EXPECT_EQ(got.sink.head.ResumesAt(c.from), c.resumes);
+    EXPECT_EQ(server.RangeStarts(Path(name)), std::vector<std::int64_t>{c.from});
+  }
+}
+
+TEST_F(HttpRange, AskedAgainAfterARedirect) {
+  const std::string body = BinaryBody(5000, 9);
+  Serve("target.bin", body);
+  Serve("moved.bin", "", "redirect " + Narrow(Url("target.bin")));
+  options.rangeStart = 1234;
+  Outcome got = Get(Url("moved.bin"));
+  ASSERT_TRUE(got.ok) << got.Message();
+  EXPECT_TRUE(got.sink.head.ResumesAt(1234));
+  EXPECT_TRUE(got.sink.body == body.substr(1234));
+  EXPECT_EQ(server.RangeStarts(folder), (std::vector<std::int64_t>{1234, 1234}));
+}
+
+TEST_F(HttpRange, ARangeCutShortFailsAfterHandingOverWhatCame) {
+  // The connection drops 1000 bytes into the part asked for: the caller may keep those
+  // bytes and ask again from where they end.
+  const std::string body = BinaryBody(100000, 13);
+  Serve("dropped.bin", body, "drop_after 1000");
+  options.rangeStart = 40000;
+  Outcome got = Get(Url("dropped.bin"));
+  EXPECT_FALSE(got.ok);
+  EXPECT_FALSE(got.err.message.empty());
+  EXPECT_TRUE(got.sink.head.ResumesAt(40000));
+  EXPECT_EQ(got.sink.head.contentLength, 60000);
+  EXPECT_TRUE(got.sink.body == body.substr(40000, 1000)) << got.sink.body.size() << " bytes";
+}
+
+TEST(HttpContentRange, ParsedOnlyWhenWellFormed) {
+  struct Case {
+    const char* value;
+    std::int64_t start, end, total;
+  };
+  const Case cases[] = {
+      {"bytes 10-99/100", 10, 99, 100},
+      {"bytes 0-0/1", 0, 0, 1},
+      {"  BYTES 10-99/100 ", 10, 99, 100},
+      {"bytes 10-99/*", 10, 99, -1},
+      {"bytes */100", -1, -1, 100},
+      {"bytes 123456789012345678-123456789012345679/123456789012345680", 123456789012345678,
+       123456789012345679, 123456789012345680},
+      // Malformed: nothing of it is taken.
+      {"", -1, -1, -1},
+      {"bytes", -1, -1, -1},
+      {"bytes 10-99", -1, -1, -1},
+      {"bytes 99-10/100", -1, -1, -1},
+      {"bytes 10-100/100", -1, -1, -1},
+      {"bytes */*", -1, -1, -1},
+      {"items 10-99/100", -1, -1, -1},
+      {"bytes10-99/100", -1, -1, -1},
+      {"bytes 10-99/100x", -1, -1, -1},
+      {"bytes -10-99/100", -1, -1, -1},
+      {"bytes 1234567890123456789-1234567890123456790/1234567890123456791", -1, -1, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    HttpResponseHead head;
+    head.rangeStart = head.rangeEnd = head.rangeTotal = 7;
+    platform::http_internal::ParseContentRange(c.value, &head);
+    EXPECT_EQ(head.rangeStart, c.start);
+    EXPECT_EQ(head.rangeEnd, c.end);
+    EXPECT_EQ(head.rangeTotal, c.total);
+  }
+}
+
+TEST(HttpContentRange, ResumesOnlyWhereAskedAndToTheEnd) {
+  struct Case {
+    const char* name;
+    HttpResponseHead head;
+    std::int64_t offset;
+    bool resumes;
+  };
+  const Case cases[] = {
+      {"as asked", {206, 60, 40, 99, 100}, 40, true},
+      {"length not announced", {206, -1, 40, 99, 100}, 40, true},
+      {"whole file", {200, 100, -1, -1, -1}, 40, false},
+      {"other start", {206, 59, 41, 99, 100}, 40, false},
+      {"stops short", {206, 50, 40, 89, 100}, 40, false},
+      {"size unknown", {206, 60, 40, 99, -1}, 40, false},
+      {"length disagrees", {206, 61, 40, 99, 100}, 40, false},
+      {"range without 206", {200, 60, 40, 99, 100}, 40, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.head.ResumesAt(c.offset), c.resumes);
+  }
+}
+
+// --- Rate floor and deadline -------------------------------------------------------------
+
+class HttpLimits : public Http {};
+
+TEST_F(HttpLimits, ACrawlingBodyFailsTheAttempt) {
+  // 200 bytes a second against a floor of 2000 over one second: the idle time-out alone
+  // would wait for the whole 100 s.
+  Serve("crawl.bin", BinaryBody(20000), "drip 200");
+  options.minBytesPerSecond = 2000;
+  options.rateWindowMs = 1000;
+  Outcome got = Get(Url("crawl.bin"));
+  EXPECT_FALSE(got.ok);
+  EXPECT_EQ(got.Message().rfind("too slow: ", 0), 0u) << got.Message();
+  EXPECT_NE(got.Message().find("less than 2000 bytes/s"), std::string::npos) << got.Message();
+  EXPECT_EQ(got.sink.begun, 1);
+  EXPECT_LT(got.seconds, 30.0);
+}
+
+TEST_F(HttpLimits, ASlowButSteadyBodyArrives) {
+  // 3000 bytes a second for two seconds, well above a floor of 100.
+  const std::string body = BinaryBody(6000, 3);
+  Serve("steady.bin", body, "drip 3000");
+  options.minBytesPerSecond = 100;
+  options.rateWindowMs = 1000;
+  options.totalMs = 60000;
+  Outcome got = Get(Url("steady.bin"));
+  ASSERT_TRUE(got.ok) << got.Message();
+  EXPECT_TRUE(got.sink.body == body);
+}
+
+TEST_F(HttpLimits, TheDeadlineEndsTheAttemptWhereverItIs) {
+  struct Case {
+    const char* name;
+    std::string directives;
+  };
+  const Case cases[] = {
+      // Fast enough for the floor, too long for the deadline.
+      {"body", "drip 2000"},
+      {"headers", "stall_headers 60"},
+      {"redirect to a slow body", "redirect " + Narrow(Url("slow.bin"))},
+  };
+  Serve("slow.bin", BinaryBody(100000), "drip 2000");
+  options.minBytesPerSecond = 0;
+  options.totalMs = 1500;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string name = "deadline-" + std::to_string(&c - cases);
+    Serve(name, BinaryBody(100000), c.directives);
+    Outcome got = Get(Url(name));
+    EXPECT_FALSE(got.ok);
+    EXPECT_EQ(got.Message(), "not finished within 1500 ms");
+    EXPECT_LT(got.seconds, 30.0);
+  }
+}
+
+TEST(HttpPace, JudgesTheLastWindowOnceTheHeadersAreIn) {
+  using platform::http_internal::TransferPace;
+  using std::chrono::milliseconds;
+  HttpOptions options;
+  options.minBytesPerSecond = 1000;
+  options.rateWindowMs = 2000;
+  const Clock::time_point t0{};
+  TransferPace pace(options, t0);
+  // Waiting for the headers is the idle time-out's business.
+  EXPECT_EQ(pace.Check(t0 + milliseconds(10000), 0), TransferPace::kNone);
+  pace.StartWindow(t0 + milliseconds(10000), 0);
+  const Clock::time_point t1 = t0 + milliseconds(10000);
+  // Nothing is judged before a whole window has passed.
+  EXPECT_EQ(pace.Check(t1 + milliseconds(1900), 10), TransferPace::kNone);
+  // 2000 bytes in the first two seconds: just enough.
+  EXPECT_EQ(pace.Check(t1 + milliseconds(2000), 2000), TransferPace::kNone);
+  // Then a burst, then a trickle: the burst ages out of the window.
+  EXPECT_EQ(pace.Check(t1 + milliseconds(2500), 100000), TransferPace::kNone);
+  EXPECT_EQ(pace.Check(t1 + milliseconds(4000), 100100), TransferPace::kNone);
+  EXPECT_EQ(pace.Check(t1 + milliseconds(5000), 100200), TransferPace::kTooSlow);
+  EXPECT_EQ(pace.Describe(TransferPace::kTooSlow), L"too slow: 200 bytes in the last 2000 ms, less than 1000 bytes/s");
+
+  // The deadline counts from the start, headers included; 0 means none.
+  options.totalMs = 3000;
+  TransferPace timed(options, t0);
+  EXPECT_EQ(timed.Check(t0 + milliseconds(2999), 0), TransferPace::kNone);
+  EXPECT_EQ(timed.WaitLimit(t0 + milliseconds(1000), 15000), 2000u);
+  EXPECT_EQ(timed.WaitLimit(t0 + milliseconds(1000), 500), 500u);
+  EXPECT_EQ(timed.WaitLimit(t0 + milliseconds(5000), 15000), 1u);
+  EXPECT_EQ(timed.Check(t0 + milliseconds(3000), 0), TransferPace::kTooLong);
+  EXPECT_EQ(timed.Describe(TransferPace::kTooLong), L"not finished within 3000 ms");
+  EXPECT_EQ(pace.WaitLimit(t0 + milliseconds(99999), 15000), 15000u);
+
+  // No floor at all.
+  options.minBytesPerSecond = 0;
+  TransferPace unlimited(options, t0);
+  unlimited.StartWindow(t0, 0);
+  EXPECT_EQ(unlimited.Check(t0 + milliseconds(2999), 0), TransferPace::kNone);
+}
+
+// --- Whole bodies and cut ones -----------------------------------------------------------
+
+class HttpBody : public Http {};
+
+TEST_F(HttpBody, ACutBodyIsAFailureWhereTheProtocolShowsIt) {
+  const std::string body = BinaryBody(90000, 11);
+  struct Case {
+    const char* name;
+    std::string directives;
+    bool detectable;  // by this build's client
+  };
+  const Case cases[] = {
+      {"whole, with length", "", true},
+      {"whole, chunked", "chunked", true},
+      {"short of its length", "drop_after 36000", true},
+      {"short of its length, nothing sent", "drop_after 0", true},
+      {"chunked, cut inside a chunk", "chunked\ndrop_after 36000", platform::HttpSeesCutChunkedBody()},
+      {"chunked, cut between chunks", "chunked\ndrop_after 30000", platform::HttpSeesCutChunkedBody()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string name = "cut-" + std::to_string(&c - cases);
+    Serve(name, body, c.directives);
+    Outcome got = Get(Url(name));
+    bool cut = c.directives.find("drop_after") != std::string::npos;
+    EXPECT_EQ(got.ok, !cut || !c.detectable) << got.Message();
+    if (got.ok) {
+      EXPECT_EQ(got.sink.head.status, 200u);
+      if (!cut) {
+        EXPECT_TRUE(got.sink.body == body);
+      }
+    } else {
+      EXPECT_FALSE(got.err.message.empty());
+    }
+    // What did arrive is the start of the body, and a length was announced only when
+    // the server gave one.
+    EXPECT_TRUE(body.compare(0, got.sink.body.size(), got.sink.body) == 0);
+    bool chunked = c.directives.find("chunked") != std::string::npos;
+    EXPECT_EQ(got.sink.head.contentLength, chunked ? -1 : static_cast<std::int64_t>(body.size()));
+  }
+}
+
+TEST_F(HttpBody, StatusWithoutBodyAndBodiesTheSinkStops) {
+  Serve("empty", "", "status 204");
+  Outcome got = Get(Url("empty"));
+  ASSERT_TRUE(got.ok) << got.Message();
+  EXPECT_EQ(got.sink.begun, 1);
+  EXPECT_EQ(got.sink.head.status, 204u);
+  EXPECT_EQ(got.sink.body, "");
+
+  // A body without end: the sink's cap ends the attempt with the sink's message...
+  Serve("endless", "", "endless");
+  Recorder capped;
+  capped.cap = 1000000;
+  got = Get(Url("endless"), capped);
+  EXPECT_FALSE(got.ok);
+  EXPECT_EQ(got.err.message, L"more than the sink takes");
+  EXPECT_EQ(got.sink.head.contentLength, -1);
+  EXPECT_LT(got.seconds, 30.0);
+
+  // ...and a sink that declines the body at once ends it as a success.
+  Recorder declining;
+  declining.wantBody = false;
+  got = Get(Url("endless"), declining);
+  EXPECT_TRUE(got.ok) << got.Message();
+  EXPECT_EQ(got.sink.head.status, 200u);
+  EXPECT_EQ(got.sink.body, "");
+  EXPECT_LT(got.seconds, 30.0);
+}
+
+TEST_F(HttpBody, SinksOfTheTwoArgumentBeginStillGetStatusAndLength) {
+  Serve("old.txt", "old-style sink");
+  Serve("gone.txt", "", "status 404");
+  StatusAndLengthSink sink;
+  platform::Error err;
+  ASSERT_TRUE(platform::HttpGet(Url("old.txt"), sink, &err)) << Narrow(err.message);
+  EXPECT_EQ(sink.status, 200u);
+  EXPECT_EQ(sink.contentLength, 14);
+  EXPECT_EQ(sink.body, "old-style sink");
+  StatusAndLengthSink missing;
+  ASSERT_TRUE(platform::HttpGet(Url("gone.txt"), missing, &err, options)) << Narrow(err.message);
+  EXPECT_EQ(missing.status, 404u);
+}
+
+}  // namespace
