@@ -1,9 +1,14 @@
-// The launcher's download and update run, for bench/run to time and count.
+// The launcher's download and update run, for bench/run to time, count and measure.
 //
-//   update_bench fetch URL            fetches URL as the launcher fetches a package
+//   update_bench fetch URL FILE       downloads URL into FILE as the launcher downloads a
+//                                     package (streamed to the disk, both digests on the
+//                                     way, flushed); prints the length and the MD5
 //   update_bench update RUNTIME_BASE  one update run, as the launcher's worker does it,
 //                                     with Config.ini and the Java runtime beside this
-//                                     program; prints the error text, if any
+//                                     program; prints the error text, if any, and then
+//                                     the process's peak memory in bytes (its own high-water
+//                                     mark: what a parent's wait4 reports also counts the
+//                                     parent's memory at the moment it forked)
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -12,15 +17,18 @@
 #include "launch/user_texts.h"
 #include "platform/http.h"
 #include "platform/platform.h"
-#include "update/fetch_buffer.h"
+#include "platform/process.h"
+#include "update/download.h"
 #include "update/update_worker.h"
 
 int main(int argc, char** argv) {
   platform::InitHttp();
-  if (argc == 3 && std::strcmp(argv[1], "fetch") == 0) {
-    FetchBuffer buffer;
-    if (!buffer.Fetch(platform::Utf8ToWide(argv[2]))) return 1;
-    std::printf("%zu\n", buffer.length);
+  if (argc == 4 && std::strcmp(argv[1], "fetch") == 0) {
+    std::wstring file = platform::Utf8ToWide(argv[3]);
+    platform::RemoveFile(file);
+    std::optional<DownloadedFile> got = DownloadResumable(platform::Utf8ToWide(argv[2]), file);
+    if (!got) return 1;
+    std::printf("%lld %s\n", static_cast<long long>(got->length), platform::WideToUtf8(got->md5).c_str());
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "update") == 0) {
@@ -29,12 +37,13 @@ int main(int argc, char** argv) {
     LaunchState state;
     std::thread worker([&] { RunUpdateAndPublish(settings, state); });
     worker.join();
+    std::printf("%llu\n", static_cast<unsigned long long>(platform::PeakMemoryBytes()));
     if (std::optional<UpdateFailure> failure = state.Failure()) {
       std::fprintf(stderr, "%s\n", platform::WideToUtf8(user_texts::ForUpdateFailure(*failure)).c_str());
       return 1;
     }
     return state.Progress() == 100 ? 0 : 1;
   }
-  std::fprintf(stderr, "usage: update_bench fetch URL | update RUNTIME_BASE_URL\n");
+  std::fprintf(stderr, "usage: update_bench fetch URL FILE | update RUNTIME_BASE_URL\n");
   return 2;
 }

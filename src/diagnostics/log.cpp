@@ -34,9 +34,10 @@ void Log::WriteLine(const std::wstring& message) {
   if (path_.empty()) return;
   if (!opened_) {
     // The first line of a run starts the file afresh; a file that cannot be opened is not
-    // tried again in this run.
+    // tried again in this run. A link in t.log's place (put there to have the launcher
+    // empty another file) is replaced by a file of its own; its target stays as it was.
     opened_ = true;
-    file_.Open(path_, platform::OpenMode::kWriteCreateShared);
+    file_.Open(path_, platform::OpenMode::kWriteCreateSharedOwnFile);
   }
   // One write per line: the system holds the whole line when Write returns.
   if (file_.IsOpen() && !file_.Write(bytes.data(), bytes.size())) file_.Close();

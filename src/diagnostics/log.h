@@ -1,5 +1,7 @@
 // t.log: one timestamped line per call, every byte XOR-ed with the log key, started afresh
-// by the first line of each run. Writers on any thread are serialised.
+// by the first line of each run. Writers on any thread are serialised. The log never
+// writes through a link: a symbolic link (or reparse point, or second name of another
+// file) in its place is replaced by a new file.
 //
 // The file's place is set once the working folder is known (StartAt); lines written before
 // that have no file to go to and are dropped.

@@ -3,6 +3,7 @@
 #include <jni.h>
 
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "base/text.h"
@@ -157,19 +158,20 @@ LaunchResult RunJavaMain(const std::wstring& jvmPath, const std::vector<std::wst
 
 LaunchResult RunJavaApplication(const LaunchPlan& plan) {
   theLog.Write(L"create JarAnd Run: jvm=%s, jar=%s", plan.runtimeLibrary, plan.storedJar);
-  std::vector<std::uint8_t> bytes;
-  if (plan.storedJar.empty() || !ReadJarFile(plan.storedJar, &bytes)) {
-    platform::WriteStdout("can't find jar file\n");
+  std::variant<TempJar, TempJarFailure> prepared =
+      PrepareTempJar(plan.storedJar, plan.workingFolder, platform::LocalAppDataFolder());
+  if (auto* failure = std::get_if<TempJarFailure>(&prepared)) {
+    if (*failure == TempJarFailure::kNoStoredJar) platform::WriteStdout("can't find jar file\n");
     return LaunchResult::kNoJar;
   }
-  std::wstring tempJar = WriteTempJar(bytes.data(), bytes.size());
-  bytes.clear();
-  bytes.shrink_to_fit();
+  // Held until the application has ended: while it runs, no other launch of this
+  // installation replaces the file its VM reads.
+  const TempJar& tempJar = std::get<TempJar>(prepared);
 
   // The application has always run with the working folder as its current directory:
   // its own relative file names resolve there.
   platform::ChangeCurrentDirectory(plan.workingFolder);
-  std::vector<std::wstring> classPath{plan.workingFolder, tempJar};
+  std::vector<std::wstring> classPath{plan.workingFolder, tempJar.path};
   classPath.insert(classPath.end(), plan.libraries.begin(), plan.libraries.end());
   return javahost::RunJavaMain(plan.runtimeLibrary, classPath, plan.executablePath);
 }

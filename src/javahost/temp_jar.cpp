@@ -1,64 +1,251 @@
 #include "javahost/temp_jar.h"
 
+#include <cstring>
+#include <memory>
+
 #include "branding.h"
 #include "diagnostics/log.h"
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
+#include "platform/stamp_record.h"
 
-bool ReadJarFile(const std::wstring& fileName, std::vector<std::uint8_t>* bytes) {
-  platform::File file;
-  if (!file.Open(fileName, platform::OpenMode::kReadExclusive)) return false;
-  std::int64_t length = file.Length();
-  if (length <= 0) return false;
-  bytes->assign(static_cast<std::size_t>(length), 0);
-  std::size_t done = 0;
-  while (done < bytes->size()) {
-    std::size_t got = 0;
-    if (!file.Read(bytes->data() + done, bytes->size() - done, &got) || got == 0) {
-      bytes->clear();  // a jar cut short would fail later in ways far harder to tell
-      return false;
-    }
-    done += got;
+namespace {
+
+// The stored jar moves through a buffer of this size: the launch's memory does not grow
+// with the jar.
+constexpr std::size_t kChunk = 1 << 20;
+const char kRecordKind[] = "temp-jar-state 1";
+
+void Unscramble(std::uint8_t* bytes, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) bytes[i] ^= branding::kJarKey;
+}
+
+// Reads until the buffer is full or the file ends: *got < size only at the end.
+bool ReadFull(platform::File& file, std::uint8_t* buffer, std::size_t size, std::size_t* got,
+              platform::Error* err = nullptr) {
+  *got = 0;
+  while (*got < size) {
+    std::size_t n = 0;
+    if (!file.Read(buffer + *got, size - *got, &n, err)) return false;
+    if (n == 0) break;
+    *got += n;
   }
-  for (std::uint8_t& b : *bytes) b ^= branding::kJarKey;
   return true;
 }
 
-std::wstring TempJarPath() {
-  std::wstring folder = platform::LocalAppDataFolder();
-  if (folder.empty()) {
-    theLog.Write(L"SHGetSpecialFolderLocation fail !");
-    return {};
+// Copies the stored jar, unscrambled, into a new file; flushed when a record will vouch
+// for it. A file that could not be written whole is removed.
+bool CopyUnscrambled(platform::File& storedJar, const std::wstring& target, bool flush, platform::Error* err) {
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kChunk]);
+  platform::File out;
+  if (!storedJar.Seek(0, err) || !out.Open(target, platform::OpenMode::kWriteCreateExclusive, err)) return false;
+  bool ok = true;
+  for (;;) {
+    std::size_t got = 0;
+    if (!ReadFull(storedJar, buffer.get(), kChunk, &got, err)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    Unscramble(buffer.get(), got);
+    if (!out.Write(buffer.get(), got, err)) {
+      ok = false;
+      break;
+    }
   }
-  // The folder may not exist yet (a new Linux account has no ~/.local/share).
-  platform::MakeDirectories(folder);
-  std::wstring path = platform::JoinPath(folder, L"_Temp");
-  theLog.Write(L"%s", path);
-  return path;
+  if (ok && flush) ok = out.FlushToDisk(err);
+  out.Close();
+  if (!ok) platform::RemoveFile(target);
+  return ok;
 }
 
-std::wstring WriteJarReplacing(const std::wstring& path, const std::uint8_t* bytes, std::size_t length) {
-  // Jars written beside "_Temp" by copies that have ended are no longer in use.
-  platform::RemoveStaleSiblings(path, L"run");
-  if (platform::WriteFileAtomically(path, bytes, length)) return path;
-  std::wstring beside = platform::UniqueSiblingName(path, L"run");
-  platform::File file;
-  if (file.Open(beside, platform::OpenMode::kWriteCreateExclusive) && file.Write(bytes, length)) {
-    return beside;
+// Whether `path` holds exactly the stored jar's unscrambled bytes, compared chunk by chunk.
+bool HoldsUnscrambled(platform::File& storedJar, const std::wstring& path, const platform::FileStamp& expected) {
+  platform::File temp;
+  platform::FileStamp stamp;
+  if (!storedJar.Seek(0) || !temp.Open(path, platform::OpenMode::kReadDenyWriters) ||
+      !platform::StampOf(temp, &stamp) || !(stamp == expected)) {
+    return false;
   }
-  file.Close();
-  platform::RemoveFile(beside);
+  std::unique_ptr<std::uint8_t[]> stored(new std::uint8_t[kChunk]), plain(new std::uint8_t[kChunk]);
+  for (;;) {
+    std::size_t a = 0, b = 0;
+    if (!ReadFull(storedJar, stored.get(), kChunk, &a) || !ReadFull(temp, plain.get(), kChunk, &b) || a != b) {
+      return false;
+    }
+    if (a == 0) return true;
+    Unscramble(stored.get(), a);
+    if (std::memcmp(stored.get(), plain.get(), a) != 0) return false;
+  }
+}
+
+enum class Currency { kProven, kCompared, kStale };
+
+// Whether "_Temp-<hash>" holds the stored jar's bytes, as far as can be told without
+// writing: by the record alone when both stamps are the recorded ones and had settled when
+// they were taken, else (same stamps, too fresh to prove anything) by comparing the bytes,
+// after which the record is renewed.
+Currency CurrencyOf(platform::File& storedJar, const std::wstring& path, const std::wstring& recordPath) {
+  std::int64_t now = platform::StampClockNow();
+  platform::FileStamp stored, temp;
+  platform::StampRecord record(kRecordKind);
+  if (!platform::StampOf(storedJar, &stored) || !platform::StampOf(path, &temp) || !record.Read(recordPath))
+    return Currency::kStale;
+  std::optional<platform::FileStamp> recordedStored = record.GetStamp("stored");
+  std::optional<platform::FileStamp> recordedTemp = record.GetStamp("temp");
+  std::optional<std::int64_t> takenAt = record.GetNumber("taken");
+  if (!recordedStored || !recordedTemp || !takenAt || !(*recordedStored == stored) || !(*recordedTemp == temp))
+    return Currency::kStale;
+  if (platform::StampIsSettled(stored, *takenAt) && platform::StampIsSettled(temp, *takenAt))
+    return Currency::kProven;
+
+  platform::FileStamp after;
+  if (!HoldsUnscrambled(storedJar, path, temp) || !platform::StampOf(storedJar, &after) || !(after == stored))
+    return Currency::kStale;
+  record.SetNumber("taken", now);
+  record.Write(recordPath);
+  return Currency::kCompared;
+}
+
+// A file of this launch's own beside the temporary jar, which nobody else writes.
+std::wstring WriteOwnCopy(platform::File& storedJar, const std::wstring& path, platform::Error* err) {
+  platform::RemoveStaleSiblings(path, L"run");
+  std::wstring beside = platform::UniqueSiblingName(path, L"run");
+  return CopyUnscrambled(storedJar, beside, false, err) ? beside : std::wstring();
+}
+
+void LogWriteFailure(const std::wstring& path, const platform::Error& err) {
+  theLog.Write(L"write jar fail:%s", path);
+  LogException(err);
+}
+
+}  // namespace
+
+bool ReadJarFile(const std::wstring& fileName, std::vector<std::uint8_t>* bytes) {
+  platform::File file;
+  if (!file.Open(fileName, platform::OpenMode::kReadDenyWriters)) return false;
+  std::int64_t length = file.Length();
+  if (length <= 0) return false;
+  bytes->assign(static_cast<std::size_t>(length), 0);
+  std::size_t got = 0;
+  if (!ReadFull(file, bytes->data(), bytes->size(), &got) || got != bytes->size()) {
+    bytes->clear();  // a jar cut short would fail later in ways far harder to tell
+    return false;
+  }
+  Unscramble(bytes->data(), bytes->size());
+  return true;
+}
+
+std::wstring TempJarName(const std::wstring& workingFolder) {
+  std::uint32_t hash = 2166136261u;
+  for (unsigned char c : platform::WideToUtf8(workingFolder)) {
+    hash ^= c;
+    hash *= 16777619u;
+  }
+  static const wchar_t kHex[] = L"0123456789abcdef";
+  std::wstring name = L"_Temp-";
+  for (int shift = 28; shift >= 0; shift -= 4) name += kHex[(hash >> shift) & 0xF];
+  return name;
+}
+
+std::wstring WriteJarReplacing(const std::wstring& path, platform::File& storedJar, platform::Error* err) {
+  // Jars written beside the temporary jar by copies that have ended are no longer in use,
+  // nor is what a killed launch left half-written.
+  platform::RemoveStaleSiblings(path, L"run");
+  platform::RemoveStaleSiblings(path, L"part");
+  std::wstring part = platform::UniqueSiblingName(path, L"part");
+  if (!CopyUnscrambled(storedJar, part, true, err)) return {};
+  if (platform::RenameOver(part, path, err)) return path;
+  std::wstring beside = platform::UniqueSiblingName(path, L"run");
+  if (platform::RenameOver(part, beside, err)) return beside;
+  platform::RemoveFile(part);
   return {};
 }
 
-std::wstring WriteTempJar(const std::uint8_t* bytes, std::size_t length) {
-  std::wstring path = TempJarPath();
-  theLog.Write(L"write jar to:%s", path);
-  if (path.empty()) return path;
-  std::wstring written = WriteJarReplacing(path, bytes, length);
-  if (!written.empty() && written != path) {
-    path = written;
-    theLog.Write(L"write jar to:%s", path);
+std::variant<TempJar, TempJarFailure> PrepareTempJar(const std::wstring& storedJar, const std::wstring& workingFolder,
+                                                     const std::wstring& appDataFolder) {
+  platform::File source;
+  if (storedJar.empty() || !source.Open(storedJar, platform::OpenMode::kReadDenyWriters) || source.Length() <= 0)
+    return TempJarFailure::kNoStoredJar;
+  if (appDataFolder.empty()) {
+    theLog.Write(L"SHGetSpecialFolderLocation fail !");
+    return TempJarFailure::kNotWritten;
   }
-  return path;
+  // The folder may not exist yet (a new Linux account has no ~/.local/share).
+  platform::MakeDirectories(appDataFolder);
+  const std::wstring path = platform::JoinPath(appDataFolder, TempJarName(workingFolder));
+  const std::wstring recordPath = path + L".state";
+  theLog.Write(L"%s", path);
+
+  TempJar jar;
+  platform::Error err;
+  if (!jar.hold.Open(path + L".lock", platform::OpenMode::kWriteCreateShared, &err)) {
+    LogWriteFailure(path, err);
+    return TempJarFailure::kNotWritten;
+  }
+
+  if (jar.hold.TryLock(true)) {
+    // No other launch of this installation runs from it or writes it now.
+    Currency currency = CurrencyOf(source, path, recordPath);
+    if (currency == Currency::kStale) {
+      theLog.Write(L"write jar to:%s", path);
+      std::int64_t takenAt = platform::StampClockNow();
+      platform::FileStamp before, after, written;
+      bool stamped = platform::StampOf(source, &before);
+      std::wstring result = WriteJarReplacing(path, source, &err);
+      if (result.empty()) {
+        LogWriteFailure(path, err);
+        return TempJarFailure::kNotWritten;
+      }
+      if (result != path) {
+        // Held open by a copy of the application that runs without this lock (an older
+        // launcher): this launch runs from a file of its own.
+        theLog.Write(L"write jar to:%s", result);
+        jar.hold.Close();
+        jar.path = result;
+        return jar;
+      }
+      // A stored jar that changed while it was read leaves no record: the next launch
+      // writes the temporary jar again.
+      if (stamped && platform::StampOf(source, &after) && after == before && platform::StampOf(path, &written)) {
+        platform::StampRecord record(kRecordKind);
+        record.SetNumber("taken", takenAt);
+        record.SetStamp("stored", before);
+        record.SetStamp("temp", written);
+        record.Write(recordPath);
+      } else {
+        platform::RemoveFile(recordPath);
+      }
+    } else {
+      theLog.Write(currency == Currency::kProven ? L"reuse jar:%s" : L"reuse checked jar:%s", path);
+    }
+    // From writer to reader. The two steps leave a moment in which another launch may take
+    // the lock and replace the file: then it is no longer the one just made sure of, and
+    // this launch writes its own.
+    platform::FileStamp mine, now;
+    bool stamped = platform::StampOf(path, &mine);
+    jar.hold.Unlock();
+    if (stamped && jar.hold.TryLock(false) && platform::StampOf(path, &now) && now == mine) {
+      jar.path = path;
+      return jar;
+    }
+  } else if (jar.hold.TryLock(false)) {
+    // Other launches run from it: it may be used as it is, never written.
+    Currency currency = CurrencyOf(source, path, recordPath);
+    if (currency != Currency::kStale) {
+      theLog.Write(currency == Currency::kProven ? L"reuse jar:%s" : L"reuse checked jar:%s", path);
+      jar.path = path;
+      return jar;
+    }
+  }
+
+  jar.hold.Close();
+  std::wstring own = WriteOwnCopy(source, path, &err);
+  if (own.empty()) {
+    LogWriteFailure(path, err);
+    return TempJarFailure::kNotWritten;
+  }
+  theLog.Write(L"write jar to:%s", own);
+  jar.path = own;
+  return jar;
 }

@@ -7,9 +7,11 @@ enum class UpdateFailure {
   kWorkingFolder,    // the working folder under Documents cannot be made or entered
   kJavaRuntime,      // the private Java runtime is missing
   kConfigFile,       // Config.ini cannot be read
+  kConfigContent,    // Config.ini's first line is no http:// or https:// URL
   kVersionFile,      // update.txt cannot be fetched or is no version file
   kPackageDownload,  // the package cannot be fetched whole and verified
   kJarWrite,         // the verified package cannot replace the jar
+  kSignature,        // the package has no valid signature, or one older than the jar's
 };
 
 // The result of the Java launch. Users read the value as "cod=N" and support staff rely

@@ -10,9 +10,11 @@ const wchar_t* ForUpdateFailure(UpdateFailure failure) {
     case UpdateFailure::kWorkingFolder: return L"创建文档目录出错！";
     case UpdateFailure::kJavaRuntime: return L"本地JAVA环境出错，请重新重新安装软件！";
     case UpdateFailure::kConfigFile: return L"找不到本地配置文件！";
+    case UpdateFailure::kConfigContent: return L"本地配置文件内容有误！";
     case UpdateFailure::kVersionFile: return L"下载版本控制文件出错！";
     case UpdateFailure::kPackageDownload: return L"下载执行文件出错！";
     case UpdateFailure::kJarWrite: return L"写入执行文件出错！";
+    case UpdateFailure::kSignature: return L"更新文件签名无效！";
   }
   return L"";
 }

@@ -51,6 +51,12 @@ class Sha256 {
   std::unique_ptr<State> state_;
 };
 
+inline Sha256Digest Sha256::Of(const void* data, std::size_t size) {
+  Sha256 hash;
+  hash.Update(data, size);
+  return hash.Finish();
+}
+
 // Whether `signature` is an ECDSA P-256 signature of `digest` by the key `publicKey`.
 // False as well for a public key that is not a point of the curve.
 bool VerifyP256Sha256Digest(const P256PublicKey& publicKey, const Sha256Digest& digest,

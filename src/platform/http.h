@@ -107,8 +107,12 @@ void PrepareLargeBlock(void* data, std::size_t size);
 // the sink may have had Begin and some of the body by then (what a resume starts from).
 bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOptions& options);
 // The same with the default options and these time-outs.
-bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err,
-             const HttpTimeouts& timeouts = HttpTimeouts());
+inline bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err,
+                    const HttpTimeouts& timeouts = HttpTimeouts()) {
+  HttpOptions options;
+  options.timeouts = timeouts;
+  return HttpGet(url, sink, err, options);
+}
 
 // Whether a chunked body whose connection closes before the last chunk fails the
 // attempt. libcurl: yes. WinINet: no, it ends such a body as if it were whole (measured

@@ -90,6 +90,19 @@ enum class OpenMode {
   kReadShared,           // existing file, reading, others may read and write
   kWriteCreateExclusive, // create or truncate, writing, no other opener admitted
   kWriteCreateShared,    // create or truncate, writing, others may read and write
+  // Existing or new file, reading and writing from its start, content kept; no other
+  // opener of this mode admitted meanwhile (Windows: no sharing at all; Linux: an advisory
+  // lock that only this mode honours). For a file that one process at a time continues.
+  kReadWriteKeepLocked,
+  // Existing file, reading; other readers are admitted, but nobody may write, replace or
+  // delete it meanwhile (Windows: FILE_SHARE_READ only; Linux has no share modes: a plain
+  // read).
+  kReadDenyWriters,
+  // As kWriteCreateShared, but never writes through a link: when the name is a symbolic
+  // link (on Windows any reparse point), a hard link to a file of more than one name, or
+  // anything but a regular file, that name is removed and a new empty file made in its
+  // place. The file a link pointed to is left as it was.
+  kWriteCreateSharedOwnFile,
 };
 
 class File {
@@ -109,8 +122,18 @@ class File {
   bool Write(const void* data, std::size_t size, Error* err = nullptr);
   // Size in bytes, or -1 on failure.
   std::int64_t Length();
+  // Moves the position for the next Read or Write to `offset` bytes from the start.
+  bool Seek(std::int64_t offset, Error* err = nullptr);
+  // Cuts the file to `size` bytes (or extends it with zeros); the position moves to the end.
+  bool Resize(std::int64_t size, Error* err = nullptr);
   // Pushes written bytes to the disk itself, not only to the system's cache.
   bool FlushToDisk(Error* err = nullptr);
+  // An advisory lock on the file without waiting: shared ones live beside each other, an
+  // exclusive one beside none. Held until Unlock or Close (or the process ends); false when
+  // another open of the file (in this process too) holds a lock that excludes it. Locks
+  // only keep out other lockers, never readers or writers.
+  bool TryLock(bool exclusive);
+  void Unlock();
   void Close();
 #ifdef _WIN32
   void* NativeHandle() const { return handle_; }
@@ -133,6 +156,9 @@ bool RemoveFile(const std::wstring& path);
 // Names of the entries of a folder ("" is the current one), without "." and "..".
 std::vector<std::wstring> ListDirectory(const std::wstring& folder);
 bool FileExists(const std::wstring& path);
+// The whole content of a small file (a key, a record). False when it cannot be read or
+// holds more than `limit` bytes (then *err says so; what was read is wiped first).
+bool ReadSmallFile(const std::wstring& path, std::size_t limit, std::string* content, Error* err = nullptr);
 
 // What tells, without reading a file, whether its content may have changed: its size, its
 // last-write and status-change times as the system records them, and the system's identity
@@ -148,6 +174,13 @@ struct FileStamp {
   std::uint64_t fileId = 0;
   bool operator==(const FileStamp&) const = default;
 };
+// The system clock in the units and from the epoch of FileStamp's times.
+std::int64_t StampClockNow();
+#ifdef _WIN32
+constexpr std::int64_t kStampTicksPerSecond = 10000000;  // FILETIME: 100 ns since 1601
+#else
+constexpr std::int64_t kStampTicksPerSecond = 1000000000;  // nanoseconds since 1970
+#endif
 // The stamp of a regular file; false when it cannot be had (missing, a folder, no access).
 bool StampOf(const std::wstring& path, FileStamp* stamp);
 // The same for an open file.

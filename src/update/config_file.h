@@ -2,8 +2,10 @@
 // server, and the server addresses derived from it.
 #pragma once
 
-#include <optional>
 #include <string>
+#include <variant>
+
+#include "launch/outcomes.h"
 
 struct ServerLocations {
   std::wstring mainUrl;     // the line as written
@@ -21,6 +23,12 @@ ServerLocations LocationsFromConfigLine(const std::wstring& line);
 // Config.ini's place beside the executable; empty when the path has no folder.
 std::wstring ConfigFilePath(const std::wstring& exePath);
 
-// The first line of the file (up to 1024 bytes). Nothing when it cannot be opened or
-// read; the system's reason is logged.
-std::optional<std::wstring> ReadConfigLine(const std::wstring& configPath);
+// The first line of the file (within its first 1024 bytes), without white space around it:
+// an http:// or https:// URL. The file may be plain ASCII, ANSI, UTF-8 with or without a
+// byte order mark, or UTF-16 with one, as Notepad saves it. kConfigFile when it cannot be
+// opened or read (the system's reason is logged), kConfigContent when the line is no such
+// URL (the line is logged).
+std::variant<std::wstring, UpdateFailure> ReadConfigLine(const std::wstring& configPath);
+
+// Whether the line names a server by http:// or https:// (either in any case) and a host.
+bool IsServerUrl(const std::wstring& line);

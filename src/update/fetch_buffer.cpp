@@ -1,5 +1,6 @@
 #include "update/fetch_buffer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -8,24 +9,26 @@
 
 namespace {
 
-constexpr std::size_t kLargeBlock = 4 * 1024 * 1024;
+constexpr std::size_t kFirstBlock = 64 * 1024;
 
 // Collects one response. The caller's buffer is touched only once the whole body is here,
 // so a failed attempt leaves the previous body in place.
 class BodyCollector : public platform::HttpSink {
  public:
+  explicit BodyCollector(std::size_t maxLength) : maxLength_(maxLength) {}
+
   bool Begin(unsigned status, std::int64_t contentLength) override {
     status_ = status;
-    if (status >= 400) return false;
+    if (status != 200) return false;
     if (contentLength >= 0) {
-      if (static_cast<std::uint64_t>(contentLength) > FetchBuffer::kMaxLength) {
+      if (static_cast<std::uint64_t>(contentLength) > maxLength_) {
         tooLarge_ = contentLength;
         return false;
       }
       known_ = true;
       // One block for the announced length; its last byte stays zero.
       if (!Reserve(static_cast<std::size_t>(contentLength))) return false;
-    } else if (!Reserve(64 * 1024)) {
+    } else if (!Reserve(std::min(kFirstBlock, maxLength_))) {
       return false;
     }
     return true;
@@ -34,14 +37,12 @@ class BodyCollector : public platform::HttpSink {
   bool Append(const void* bytes, std::size_t size, platform::Error* err) override {
     if (size > capacity_ - used_) {
       // Only a body of unknown length grows; the client never delivers more than announced.
-      std::size_t wanted = used_ + size;
-      if (known_ || wanted > FetchBuffer::kMaxLength) {
-        Fail(err, L"response body larger than " + std::to_wstring(known_ ? capacity_ : FetchBuffer::kMaxLength) +
-                      L" bytes");
+      if (known_ || size > maxLength_ - used_) {
+        Fail(err, L"response body larger than " + std::to_wstring(known_ ? capacity_ : maxLength_) + L" bytes");
         return false;
       }
-      std::size_t grown = capacity_ * 2 > wanted ? capacity_ * 2 : wanted;
-      if (grown > FetchBuffer::kMaxLength) grown = FetchBuffer::kMaxLength;
+      std::size_t wanted = used_ + size;
+      std::size_t grown = capacity_ > maxLength_ / 2 ? maxLength_ : std::max(capacity_ * 2, wanted);
       if (!Grow(grown)) {
         Fail(err, L"out of memory for a response body of " + std::to_wstring(wanted) + L" bytes");
         return false;
@@ -71,14 +72,12 @@ class BodyCollector : public platform::HttpSink {
     }
     capacity_ = capacity;
     block_[0] = 0;
-    if (capacity >= kLargeBlock) platform::PrepareLargeBlock(block_.get(), capacity + 1);
     return true;
   }
 
   bool Grow(std::size_t capacity) {
     std::unique_ptr<std::uint8_t[]> bigger(new (std::nothrow) std::uint8_t[capacity + 1]);
     if (!bigger) return false;
-    if (capacity >= kLargeBlock) platform::PrepareLargeBlock(bigger.get(), capacity + 1);
     std::memcpy(bigger.get(), block_.get(), used_);
     block_ = std::move(bigger);
     capacity_ = capacity;
@@ -92,6 +91,7 @@ class BodyCollector : public platform::HttpSink {
     }
   }
 
+  std::size_t maxLength_;
   unsigned status_ = 0;
   bool known_ = false;
   bool outOfMemory_ = false;
@@ -105,19 +105,19 @@ class BodyCollector : public platform::HttpSink {
 
 bool FetchBuffer::FetchOnce(const std::wstring& url) {
   theLog.Write(L"start get url: %s", url);
-  BodyCollector body;
+  BodyCollector body(maxLength);
   platform::Error err;
-  if (!platform::HttpGet(url, body, &err, timeouts)) {
+  if (!platform::HttpGet(url, body, &err, options)) {
     LogException(err);
     return false;
   }
-  if (body.Status() >= 400) {
+  if (body.Status() != 200) {
     theLog.Write(L"invalid http statue: %d from:%s", body.Status(), url);
     return false;
   }
   if (body.TooLarge() >= 0) {
     LogException({0, L"Content-Length " + std::to_wstring(body.TooLarge()) + L" is more than " +
-                         std::to_wstring(kMaxLength) + L" bytes"});
+                         std::to_wstring(maxLength) + L" bytes"});
     return false;
   }
   if (body.OutOfMemory()) {

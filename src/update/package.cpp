@@ -1,17 +1,22 @@
 #include "update/package.h"
 
+#include "branding.h"
 #include "base/retry.h"
 #include "base/text.h"
 #include "diagnostics/log.h"
+#include "platform/atomic_file.h"
 #include "platform/platform.h"
+#include "update/file_hash_cache.h"
 #include "update/md5_checksum.h"
+#include "update/zip_check.h"
 
-std::wstring LocalJarMd5(const std::wstring& jarPath) {
-  platform::File file;
-  if (!file.Open(jarPath, platform::OpenMode::kReadExclusive)) return {};
-  std::optional<std::wstring> md5 = CMD5Checksum::GetMD5(file);
-  return md5 ? *md5 : std::wstring();
-}
+namespace {
+
+const wchar_t kPartialSuffix[] = L".pak.part";
+
+}  // namespace
+
+std::wstring LocalJarMd5(const std::wstring& jarPath) { return FileMd5(jarPath); }
 
 std::wstring VersionText(const FetchBuffer& buffer) {
   std::string bytes;
@@ -28,12 +33,42 @@ bool IsVersionText(const std::wstring& text) {
   return true;
 }
 
-bool FetchPackage(FetchBuffer& buffer, const std::wstring& url, const std::wstring& md5) {
-  return base::Retry([&] {
-    if (!buffer.FetchOnce(url)) return false;
-    std::wstring got = CMD5Checksum::GetMD5(buffer.data.get(), buffer.length);
-    if (got == md5) return true;
-    theLog.Write(L"package md5 mismatch: %s from:%s", got, url);
+std::wstring PartialPackagePath(const std::wstring& workingFolder, const std::wstring& md5) {
+  return platform::JoinPath(workingFolder, md5 + kPartialSuffix);
+}
+
+void RemovePartialPackages(const std::wstring& workingFolder, const std::wstring& keepMd5) {
+  const std::wstring suffix = kPartialSuffix;
+  for (const std::wstring& name : platform::ListDirectory(workingFolder)) {
+    std::size_t at = name.find(suffix);
+    if (at == std::wstring::npos || at == 0 || (!keepMd5.empty() && name.compare(0, at, keepMd5) == 0 &&
+                                                at == keepMd5.size()))
+      continue;
+    const std::wstring partial = platform::JoinPath(workingFolder, name.substr(0, at + suffix.size()));
+    if (at + suffix.size() == name.size()) {
+      if (platform::RemoveFile(partial)) theLog.Write(L"remove partial package: %s", name);
+    } else if (name.compare(at + suffix.size(), 6, L".part-") == 0) {
+      // The copy of its own that a launcher fetched while another one held the partial file.
+      platform::RemoveStaleSiblings(partial, L"part");
+    }
+  }
+}
+
+std::optional<DownloadedFile> FetchPackage(const std::wstring& url, const std::wstring& workingFolder,
+                                           const std::wstring& md5, const DownloadProgress& onProgress) {
+  DownloadOptions options;
+  options.onProgress = onProgress;
+  options.verify = [&](const DownloadedFile& file) {
+    if (file.md5 == md5) return true;
+    theLog.Write(L"package md5 mismatch: %s from:%s", file.md5, url);
     return false;
-  });
+  };
+  return DownloadResumable(url, PartialPackagePath(workingFolder, md5), options);
+}
+
+bool IsUsablePackage(const DownloadedFile& package) {
+  std::wstring why;
+  if (IsWholeZipFile(package.path, branding::kJarKey, &why)) return true;
+  theLog.Write(L"invalid package: %s", why);
+  return false;
 }

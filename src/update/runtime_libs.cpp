@@ -1,40 +1,94 @@
 #include "update/runtime_libs.h"
 
+#include <cstring>
+#include <optional>
 #include <set>
+#include <string_view>
 
 #include "base/text.h"
 #include "diagnostics/log.h"
-#include "platform/atomic_file.h"
 #include "platform/platform.h"
+#include "update/download.h"
 #include "update/fetch_buffer.h"
+#include "update/url_path.h"
+#include "update/zip_check.h"
 
 namespace {
 
+// Lower case as Windows compares names: A-Z, and the two letters outside ASCII whose
+// capitals are ASCII ones (long s: S, dotless i: I), so that neither spells ".class" or
+// "META-INF" past the check.
+std::wstring FoldCase(std::wstring text) {
+  text = base::AsciiLower(std::move(text));
+  for (wchar_t& c : text) {
+    if (c == L'\x017F') c = L's';
+    else if (c == L'\x0131') c = L'i';
+  }
+  return text;
+}
+
+bool EndsWith(const std::wstring& text, std::wstring_view tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool IsForbiddenCharacter(wchar_t c) {
+  // ':' also ends a class-path element on Linux and names a stream or a drive on Windows.
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || std::wcschr(L"\\<>:\"|?*", c) != nullptr;
+}
+
+// A name that Windows opens as a device, whatever extension follows: "nul.jar" is the
+// null device, and writing a library there would lose it. Windows also counts the
+// superscript digits 1-3 as digits of com and lpt ports.
+bool IsDeviceName(const std::wstring& part) {
+  std::wstring stem = FoldCase(part.substr(0, part.find(L'.')));
+  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+  if (stem == L"con" || stem == L"prn" || stem == L"aux" || stem == L"nul" || stem == L"conin$" ||
+      stem == L"conout$")
+    return true;
+  if (stem.size() != 4 || (stem.compare(0, 3, L"com") != 0 && stem.compare(0, 3, L"lpt") != 0)) return false;
+  wchar_t digit = stem[3];
+  return (digit >= L'1' && digit <= L'9') || digit == L'\x00B9' || digit == L'\x00B2' || digit == L'\x00B3';
+}
+
+bool IsSafePart(const std::wstring& part) {
+  if (part == L"..") return false;
+  // Windows drops a final dot or space from a name ("x.jar." is "x.jar"), so the file
+  // would not be the one the entry names; "." and ".." are such parts too.
+  if (!part.empty() && (part.back() == L'.' || part.back() == L' ')) return false;
+  return !IsDeviceName(part);
+}
+
+// A library present in the working folder: it stays as it is. An empty file is no library
+// (earlier versions stored empty answers), so it counts as missing.
 bool IsPresent(const std::wstring& path) {
   // A library that the running application holds open is still there.
   platform::File file;
-  return file.Open(path, platform::OpenMode::kReadShared);
+  return file.Open(path, platform::OpenMode::kReadShared) && file.Length() > 0;
 }
 
 }  // namespace
 
-bool IsSafeLibEntry(const std::wstring& entry) {
-  if (entry.empty() || entry.front() == L'/') return false;
+bool IsSafeLibPath(const std::wstring& entry) {
+  if (entry.empty() || entry.front() == L'/' || entry.back() == L'/') return false;
   for (wchar_t c : entry) {
-    // ':' also ends a class-path element on Linux and names a stream or a drive on Windows.
-    if (c == L'\\' || c == L':' || c < 0x20 || (c >= 0x7F && c <= 0x9F)) return false;
+    if (IsForbiddenCharacter(c)) return false;
   }
-  size_t start = 0;
-  for (;;) {
+  for (size_t start = 0;;) {
     size_t slash = entry.find(L'/', start);
-    std::wstring part = entry.substr(start, slash == std::wstring::npos ? std::wstring::npos : slash - start);
-    if (part == L"..") return false;
-    if (slash == std::wstring::npos) break;
+    if (!IsSafePart(entry.substr(start, slash == std::wstring::npos ? std::wstring::npos : slash - start)))
+      return false;
+    if (slash == std::wstring::npos) return true;
     start = slash + 1;
   }
-  // The last part names the file itself.
-  return entry.back() != L'/';
 }
+
+bool ShadowsApplication(const std::wstring& entry) {
+  std::wstring folded = FoldCase(entry);
+  std::wstring first = folded.substr(0, folded.find(L'/'));
+  return EndsWith(folded, L".class") || first == L"meta-inf";
+}
+
+bool IsSafeLibEntry(const std::wstring& entry) { return IsSafeLibPath(entry) && !ShadowsApplication(entry); }
 
 LibList ParseLibList(const std::wstring& text) {
   LibList list;
@@ -49,16 +103,40 @@ LibList ParseLibList(const std::wstring& text) {
   return list;
 }
 
+std::wstring LibListText(const std::uint8_t* data, std::size_t length) {
+  if (data == nullptr) return {};
+  std::string bytes(reinterpret_cast<const char*>(data), length);
+  bytes.resize(std::strlen(bytes.c_str()));
+  // Notepad saves UTF-8 with a byte order mark.
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+  return base::IsValidUtf8(bytes) ? base::Utf8ToWide(bytes) : platform::ThreadAnsiToWide(bytes);
+}
+
+bool IsStorableLibrary(const std::wstring& entry, const std::wstring& path) {
+  std::wstring folded = FoldCase(entry);
+  if (EndsWith(folded, L".jar") || EndsWith(folded, L".zip")) return IsWholeZipFile(path, 0);
+  platform::File file;
+  return file.Open(path, platform::OpenMode::kReadShared) && file.Length() > 0;
+}
+
 std::vector<std::wstring> SyncRuntimeLibs(const std::wstring& libsUrl, const std::wstring& runtimeBaseUrl,
-                                          const std::wstring& workingFolder) {
+                                          const std::wstring& workingFolder, const SignaturePolicy& signing) {
   std::vector<std::wstring> classPath;
   FetchBuffer buffer;
   if (!buffer.FetchOnce(libsUrl)) return classPath;
-  std::wstring text = buffer.AsText();
+  std::wstring text = LibListText(buffer.data.get(), buffer.length);
   if (text.empty()) return classPath;
 
   LibList list = ParseLibList(text);
-  for (const std::wstring& entry : list.rejected) theLog.Write(L"skip unsafe lib entry: %s", entry);
+  for (const std::wstring& entry : list.rejected) {
+    theLog.Write(L"skip unsafe lib entry: %s", entry);
+    // What an earlier version stored for it is still on the class path through the
+    // working folder itself, ahead of the jar: it goes. Only entries that stay inside the
+    // working folder name a file that may be removed.
+    if (!IsSafeLibPath(entry)) continue;
+    std::wstring path = platform::JoinPath(workingFolder, platform::ToNativeSeparators(entry));
+    if (platform::FileExists(path) && platform::RemoveFile(path)) theLog.Write(L"remove lib file: %s", entry);
+  }
 
   std::wstring libText;
   for (const std::wstring& entry : list.accepted) {
@@ -74,12 +152,28 @@ std::vector<std::wstring> SyncRuntimeLibs(const std::wstring& libsUrl, const std
     std::wstring path = platform::JoinPath(workingFolder, platform::ToNativeSeparators(entry));
     if (IsPresent(path)) continue;
     platform::MakeDirectories(platform::FolderOf(path));
-    std::wstring url = runtimeBaseUrl + entry;
-    if (!buffer.Fetch(url)) continue;
-    // A half-written library must never count as present at the next start.
+    std::wstring url = runtimeBaseUrl + PercentEncodePath(entry);
+    // Streamed beside its place: a library of any size, and never half-written under its
+    // own name, where it would count as present at every later start.
+    std::optional<DownloadedFile> file = DownloadBeside(url, path);
+    if (!file) continue;
+    // An error page, a body cut short by a closed connection or an empty answer: stored,
+    // it would count as present at every later start and never be fetched again. Checked
+    // here rather than as the download's own check, which would fetch the same page twice
+    // more.
+    if (!IsStorableLibrary(entry, file->path)) {
+      theLog.Write(L"invalid lib file: %s", entry);
+      Discard(*file);
+      continue;
+    }
+    if (!CheckLibrary(signing, url, entry, file->sha256)) {
+      Discard(*file);
+      continue;
+    }
     platform::Error err;
-    if (!platform::WriteFileAtomically(path, buffer.data.get(), buffer.length, &err)) {
+    if (!PutInPlace(*file, path, &err)) {
       LogException(err);
+      Discard(*file);
       continue;
     }
     theLog.Write(L"download file %s, from %s", entry, url);

@@ -10,12 +10,33 @@
 #include "platform/platform.h"
 #include "update/config_file.h"
 #include "update/fetch_buffer.h"
+#include "update/file_hash_cache.h"
 #include "update/package.h"
 #include "update/runtime_libs.h"
+#include "update/signed_update.h"
 #include "update/working_folder.h"
 
+namespace {
+
+// While the package downloads, the progress climbs from 70 toward 90 with its bytes, so that
+// the bar keeps moving on a slow line; it never goes back (a download started again from
+// its first byte) and reaches 90 only once the package is verified.
+DownloadProgress PackageProgress(LaunchState& state) {
+  return [&state, shown = 70](std::int64_t held, std::int64_t total) mutable {
+    if (total <= 0 || held < 0) return;
+    int value = 70 + static_cast<int>((held < total ? held : total) * 20 / total);
+    if (value > 89) value = 89;
+    if (value <= shown) return;
+    shown = value;
+    state.SetProgress(value);
+  };
+}
+
+}  // namespace
+
 UpdateSettings UpdateSettings::ForThisProcess() {
-  return UpdateSettings{platform::ExecutablePath(), platform::DocumentsFolder(), branding::kRuntimeBaseUrl};
+  return UpdateSettings{platform::ExecutablePath(), platform::DocumentsFolder(), branding::kRuntimeBaseUrl,
+                        UpdateKeyFromText(branding::kUpdatePublicKey)};
 }
 
 std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings, LaunchState& state) {
@@ -29,19 +50,21 @@ std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings
   theLog.StartAt(platform::JoinPath(plan.workingFolder, L"t.log"));
 
   theLog.Write(L"curr version: %s", ProgramVersionText());
+  const SignaturePolicy signing{settings.updatePublicKey};
+  LogSigningMode(signing);
   std::optional<std::wstring> runtime = FindRuntimeLibrary(settings.executablePath);
   if (!runtime) return UpdateFailure::kJavaRuntime;
   plan.runtimeLibrary = *runtime;
   state.SetProgress(10);
 
-  std::optional<std::wstring> line = ReadConfigLine(ConfigFilePath(settings.executablePath));
-  if (!line) return UpdateFailure::kConfigFile;
-  ServerLocations server = LocationsFromConfigLine(*line);
+  std::variant<std::wstring, UpdateFailure> line = ReadConfigLine(ConfigFilePath(settings.executablePath));
+  if (auto* failure = std::get_if<UpdateFailure>(&line)) return *failure;
+  ServerLocations server = LocationsFromConfigLine(std::get<std::wstring>(line));
   plan.storedJar = platform::JoinPath(plan.workingFolder, server.jarName);
   state.SetProgress(20);
 
   std::wstring localMd5 = server.jarName.empty() ? std::wstring() : LocalJarMd5(plan.storedJar);
-  plan.libraries = SyncRuntimeLibs(server.libsUrl, settings.runtimeBaseUrl, plan.workingFolder);
+  plan.libraries = SyncRuntimeLibs(server.libsUrl, settings.runtimeBaseUrl, plan.workingFolder, signing);
   state.SetProgress(50);
 
   FetchBuffer buffer;
@@ -54,18 +77,41 @@ std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings
   }
   state.SetProgress(70);
 
-  if (localMd5 == serverMd5) return plan;
+  // An empty update.txt publishes nothing: the jar that is there, if any, is launched.
+  if (serverMd5.empty() || localMd5 == serverMd5) {
+    RemovePartialPackages(plan.workingFolder, L"");
+    return plan;
+  }
 
-  if (!FetchPackage(buffer, server.PackageUrl(serverMd5), serverMd5)) return UpdateFailure::kPackageDownload;
+  RemovePartialPackages(plan.workingFolder, serverMd5);
+  std::optional<DownloadedFile> package =
+      FetchPackage(server.PackageUrl(serverMd5), plan.workingFolder, serverMd5, PackageProgress(state));
+  if (!package) return UpdateFailure::kPackageDownload;
+  // Bytes that hash right but are no jar (an empty file, another key) must not replace one.
+  if (!IsUsablePackage(*package)) {
+    Discard(*package);
+    return UpdateFailure::kPackageDownload;
+  }
+  // Signed updates: only what the vendor signed, and nothing older than what is installed.
+  PackageVerdict verdict =
+      CheckPackage(signing, plan.workingFolder, server.PackageUrl(serverMd5), serverMd5, package->sha256);
+  if (!verdict.accepted) {
+    Discard(*package);
+    return UpdateFailure::kSignature;
+  }
   state.SetProgress(90);
 
   // The new jar takes the old one's place in one step: a kill or a power cut at any
-  // moment leaves one of the two whole, and a jar that cannot be replaced stays as it was.
+  // moment leaves one of the two whole, and a jar that cannot be replaced stays as it was
+  // (the verified package stays too, for the next run to install without a download).
   platform::Error err;
-  if (!platform::WriteFileAtomically(plan.storedJar, buffer.data.get(), buffer.length, &err)) {
+  if (!PutInPlace(*package, plan.storedJar, &err)) {
     LogException(err);
     return UpdateFailure::kJarWrite;
   }
+  // Its MD5 is known from the download: the next start need not read the new jar for it.
+  RememberFileMd5(plan.storedJar, package->md5);
+  RememberInstalledPackage(plan.workingFolder, verdict);
   return plan;
 }
 

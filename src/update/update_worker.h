@@ -2,21 +2,26 @@
 // date from the vendor's server and leaves either a plan to launch or the failure to show.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <variant>
 
 #include "launch/launch_plan.h"
 #include "launch/launch_state.h"
 #include "launch/outcomes.h"
+#include "platform/crypto.h"
 
 // What the run needs from outside: where the launcher is, where the user's Documents
-// are, and where runtime libraries come from.
+// are, where runtime libraries come from, and the key that updates must be signed with.
 struct UpdateSettings {
   std::wstring executablePath;
   std::wstring documentsFolder;
   std::wstring runtimeBaseUrl;
+  // Empty: updates are installed unsigned (see signed_update.h).
+  std::optional<platform::P256PublicKey> updatePublicKey;
 
-  // This process's executable, the user's Documents folder and the built-in base URL.
+  // This process's executable, the user's Documents folder, the built-in base URL and
+  // the built-in update key.
   static UpdateSettings ForThisProcess();
 };
 

@@ -19,6 +19,9 @@ std::optional<std::wstring> PrepareWorkingFolder(const std::wstring& documentsFo
                                                  const std::wstring& exePath) {
   if (documentsFolder.empty()) return std::nullopt;
   std::wstring folder = platform::JoinPath(documentsFolder, WorkingFolderName(exePath));
-  if (!platform::IsDirectory(folder)) platform::MakeDirectory(folder);
+  // Every missing level is made: a Documents folder that the system names but that does
+  // not exist (an XDG setting pointing nowhere, a folder removed by hand) is made too. A
+  // file in the folder's place is left alone, and the run then writes nothing anywhere.
+  if (!platform::MakeDirectories(folder)) return std::nullopt;
   return folder;
 }

@@ -10,7 +10,8 @@
 // word alone for an executable at the root or a path without separators.
 std::wstring WorkingFolderName(const std::wstring& exePath);
 
-// Creates the working folder inside `documentsFolder` (one level) and returns its full
-// path; nothing when there is no Documents folder.
+// Creates the working folder inside `documentsFolder`, with every missing folder above it,
+// and returns its full path; nothing when there is no Documents folder or the working
+// folder cannot be made (something else stands in its place).
 std::optional<std::wstring> PrepareWorkingFolder(const std::wstring& documentsFolder,
                                                  const std::wstring& exePath);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iostream>
 #include <memory>
 #include <regex>
 #include <thread>
@@ -156,4 +158,43 @@ TEST(Log, TextLeavesInTheAnsiCodePage) {
   auto lines = DecodeLogLines(dir / "t.log", kKey);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].substr(21), platform::WideToAnsi(L"\x4E2D\x6587|\x0E01"));
+}
+
+// Something put in t.log's place to have the launcher empty another file: the file stays as
+// it was, and the log goes to a t.log of its own that takes the place of the link. Symbolic
+// links are tried where the system lets this user make them (Windows needs a privilege or
+// developer mode for them; where they cannot be made, those rows say so and are skipped).
+TEST(Log, NeverWritesThroughALink) {
+  namespace fs = std::filesystem;
+  const struct {
+    const char* name;
+    bool symbolic;
+    bool targetExists;
+  } cases[] = {
+      {"symbolic link to a file", true, true},
+      {"symbolic link to nothing yet", true, false},
+      {"second name of a file", false, true},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const fs::path target = dir / "someone-elses.txt";
+    if (c.targetExists) WriteBytes(target, "not the launcher's to empty");
+    std::error_code made;
+    if (c.symbolic) fs::create_symlink(target, dir / "t.log", made);
+    else fs::create_hard_link(target, dir / "t.log", made);
+    if (made) {
+      std::cout << "[ SKIPPED  ] " << c.name << ": cannot be made here (" << made.message() << ")\n";
+      continue;
+    }
+    {
+      auto log = LogAt(dir / "t.log");
+      log->Write(L"the run's own line");
+    }
+    if (c.targetExists) EXPECT_EQ(ReadBytes(target), "not the launcher's to empty") << c.name;
+    else EXPECT_FALSE(fs::exists(fs::symlink_status(target))) << c.name << ": created through the link";
+    EXPECT_FALSE(fs::is_symlink(dir / "t.log")) << c.name;
+    auto lines = DecodeLogLines(dir / "t.log", kKey);
+    ASSERT_EQ(lines.size(), 1u) << c.name;
+    EXPECT_EQ(lines[0].substr(21), "the run's own line") << c.name;
+  }
 }

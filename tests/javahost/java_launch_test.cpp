@@ -22,7 +22,6 @@ using testing_support::WriteBytes;
 
 namespace {
 
-std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 std::string Text(const std::vector<std::uint8_t>& b) { return {b.begin(), b.end()}; }
 
 std::string Scrambled(const std::string& plain) {
@@ -51,6 +50,17 @@ TEST(ReadJarFile, UnscramblesTheWholeFile) {
   EXPECT_TRUE(Text(bytes) == plain);
 }
 
+// Two launchers starting together both read the stored jar.
+TEST(ReadJarFile, AnotherReaderIsNoObstacle) {
+  TempDir dir;
+  WriteBytes(dir / "main.jar", Scrambled("jar"));
+  platform::File other;
+  ASSERT_TRUE(other.Open((dir / "main.jar").wstring(), platform::OpenMode::kReadDenyWriters));
+  std::vector<std::uint8_t> bytes;
+  ASSERT_TRUE(ReadJarFile((dir / "main.jar").wstring(), &bytes));
+  EXPECT_EQ(Text(bytes), "jar");
+}
+
 TEST(ReadJarFile, MissingOrEmptyFileYieldsNothing) {
   TempDir dir;
   WriteBytes(dir / "empty.jar", "");
@@ -62,21 +72,44 @@ TEST(ReadJarFile, MissingOrEmptyFileYieldsNothing) {
   }
 }
 
-TEST(WriteJarReplacing, WritesANewFileAndLeavesNothingElse) {
-  TempDir dir;
-  std::wstring path = (dir / "_Temp").wstring();
-  auto bytes = Bytes("first jar");
-  EXPECT_EQ(WriteJarReplacing(path, bytes.data(), bytes.size()), path);
-  EXPECT_EQ(ReadBytes(dir / "_Temp"), "first jar");
-  // A shorter jar over a longer one: no tail of the old one may stay.
-  auto shorter = Bytes("2nd");
-  EXPECT_EQ(WriteJarReplacing(path, shorter.data(), shorter.size()), path);
-  EXPECT_EQ(ReadBytes(dir / "_Temp"), "2nd");
-  EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"_Temp"});
+// The stored jar as the launch reads it: scrambled, open for reading with writers kept out.
+static platform::File StoredSource(const fs::path& path, const std::string& plain) {
+  WriteBytes(path, Scrambled(plain));
+  platform::File file;
+  EXPECT_TRUE(file.Open(path.wstring(), platform::OpenMode::kReadDenyWriters));
+  return file;
 }
 
-// A second copy of the application still running from "_Temp" must keep reading the jar it
-// started with, whole; the new launch must get the new jar, wherever it had to go.
+TEST(WriteJarReplacing, WritesANewFileAndLeavesNothingElse) {
+  TempDir dir, sources;
+  std::wstring path = (dir / "_Temp").wstring();
+  platform::File first = StoredSource(sources / "first.jar", "first jar");
+  EXPECT_EQ(WriteJarReplacing(path, first), path);
+  EXPECT_EQ(ReadBytes(dir / "_Temp"), "first jar");
+  // A shorter jar over a longer one: no tail of the old one may stay.
+  platform::File shorter = StoredSource(sources / "second.jar", "2nd");
+  EXPECT_EQ(WriteJarReplacing(path, shorter), path);
+  EXPECT_EQ(ReadBytes(dir / "_Temp"), "2nd");
+  EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"_Temp"});
+  // The same source again, read from its start whatever was read of it before.
+  EXPECT_EQ(WriteJarReplacing(path, shorter), path);
+  EXPECT_EQ(ReadBytes(dir / "_Temp"), "2nd");
+}
+
+// The jar goes through a buffer of a fixed size: every byte value, across the ends of
+// several chunks and a short last one, arrives once and unscrambled.
+TEST(WriteJarReplacing, StreamsJarsLargerThanItsBufferWhole) {
+  TempDir dir;
+  std::string plain;
+  for (int i = 0; i < 3 * 1024 * 1024 + 12345; ++i) plain += static_cast<char>((i * 7 + i / 256) & 0xFF);
+  platform::File source = StoredSource(dir / "main.jar", plain);
+  std::wstring written = WriteJarReplacing((dir / "_Temp").wstring(), source);
+  ASSERT_EQ(written, (dir / "_Temp").wstring());
+  EXPECT_TRUE(ReadBytes(dir / "_Temp") == plain);
+}
+
+// A second copy of the application still running from the temporary jar must keep reading
+// the jar it started with, whole; the new launch must get the new jar, wherever it had to go.
 TEST(WriteJarReplacing, FileHeldOpenByARunningCopyIsNeverTruncated) {
   for (auto mode : {platform::OpenMode::kReadShared, platform::OpenMode::kReadExclusive}) {
     TempDir dir;
@@ -86,8 +119,8 @@ TEST(WriteJarReplacing, FileHeldOpenByARunningCopyIsNeverTruncated) {
     platform::File running;
     ASSERT_TRUE(running.Open(path, mode));
 
-    auto bytes = Bytes("the updated jar");
-    std::wstring written = WriteJarReplacing(path, bytes.data(), bytes.size());
+    platform::File source = StoredSource(dir / "main.jar", "the updated jar");
+    std::wstring written = WriteJarReplacing(path, source);
     ASSERT_FALSE(written.empty());
     EXPECT_EQ(fs::path(written).parent_path(), dir.Path());
     EXPECT_EQ(ReadBytes(written), "the updated jar");
@@ -101,12 +134,12 @@ TEST(WriteJarReplacing, FileHeldOpenByARunningCopyIsNeverTruncated) {
 }
 
 TEST(WriteJarReplacing, UnreplaceableTempGoesToAUniqueFileBesideIt) {
-  TempDir dir;
+  TempDir dir, sources;
   fs::create_directories(dir / "_Temp" / "in-the-way");  // nothing can be renamed over a folder
   std::wstring path = (dir / "_Temp").wstring();
-  auto bytes = Bytes("jar bytes");
-  std::wstring first = WriteJarReplacing(path, bytes.data(), bytes.size());
-  std::wstring second = WriteJarReplacing(path, bytes.data(), bytes.size());
+  platform::File source = StoredSource(sources / "main.jar", "jar bytes");
+  std::wstring first = WriteJarReplacing(path, source);
+  std::wstring second = WriteJarReplacing(path, source);
   ASSERT_FALSE(first.empty());
   EXPECT_NE(first, path);
   EXPECT_NE(first, second);
@@ -114,13 +147,15 @@ TEST(WriteJarReplacing, UnreplaceableTempGoesToAUniqueFileBesideIt) {
   EXPECT_EQ(fs::path(first).filename().wstring().rfind(L"_Temp", 0), 0u);
   EXPECT_EQ(ReadBytes(first), "jar bytes");
   EXPECT_EQ(ReadBytes(second), "jar bytes");
+  EXPECT_EQ(FolderNames(dir.Path()).size(), 3u) << "nothing half-written stays beside them";
 }
 
 TEST(WriteJarReplacing, NoFolderWritesNothing) {
-  TempDir dir;
-  auto bytes = Bytes("jar bytes");
-  EXPECT_EQ(WriteJarReplacing((dir / "absent" / "_Temp").wstring(), bytes.data(), bytes.size()),
-            L"");
+  TempDir dir, sources;
+  platform::File source = StoredSource(sources / "main.jar", "jar bytes");
+  platform::Error err;
+  EXPECT_EQ(WriteJarReplacing((dir / "absent" / "_Temp").wstring(), source, &err), L"");
+  EXPECT_FALSE(err.message.empty());
   EXPECT_TRUE(FolderNames(dir.Path()).empty());
 }
 

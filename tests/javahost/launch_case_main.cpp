@@ -6,8 +6,9 @@
 // name and the libraries (class-path separators between them), one a line. The current
 // folder plays the working folder: the plan names the jar and the libraries in it, and
 // t.log goes there. Exits with RunJavaApplication's result after writing
-// "launch-result.txt": the result, the current folder once the call has returned and the
-// local application data folder that the temporary jar goes to.
+// "launch-result.txt": the result, the current folder once the call has returned, the
+// local application data folder that the temporary jar goes to and the most memory the
+// process has held.
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -16,6 +17,7 @@
 #include "javahost/java_launch.h"
 #include "javahost/runtime_location.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 
 int main() {
   std::ifstream in("launch-case.txt", std::ios::binary);
@@ -47,7 +49,8 @@ int main() {
   int code = static_cast<int>(RunJavaApplication(plan));
   std::ostringstream result;
   result << "code=" << code << "\ncwd=" << platform::WideToUtf8(platform::CurrentDirectory())
-         << "\nappdata=" << platform::WideToUtf8(platform::LocalAppDataFolder()) << "\n";
+         << "\nappdata=" << platform::WideToUtf8(platform::LocalAppDataFolder())
+         << "\npeakmemory=" << platform::PeakMemoryBytes() << "\n";
   std::ofstream(platform::WideToUtf8(platform::JoinPath(plan.workingFolder, L"launch-result.txt")),
                 std::ios::binary)
       << result.str();

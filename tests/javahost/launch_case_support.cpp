@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "branding.h"
+#include "javahost/temp_jar.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "support/test_support.h"
@@ -14,7 +17,10 @@ namespace launch_cases {
 fs::path LaunchDir() { return testing_support::ExecutableDir(); }
 fs::path PlainJar(const std::string& app) { return LaunchDir() / "apps" / (app + ".jar"); }
 fs::path ScrambledJar(const std::string& app) { return LaunchDir() / "apps" / (app + ".scrambled"); }
-fs::path TempJar() { return PathOf(platform::LocalAppDataFolder()) / "_Temp"; }
+fs::path TempJar(const fs::path& workDir) {
+  return PathOf(platform::JoinPath(platform::LocalAppDataFolder(), TempJarName(WideOf(workDir))));
+}
+fs::path TempJar(const LaunchCase& c) { return TempJar(c.workDir); }
 
 std::wstring StoredJar(const LaunchCase& c) {
   return c.jarName.empty() ? std::wstring() : platform::JoinPath(WideOf(c.workDir), c.jarName);
@@ -33,7 +39,7 @@ std::wstring ClassPathOf(const LaunchCase& c, const std::wstring& tempJar) {
 }
 
 std::vector<std::string> SuccessLog(const std::wstring& jvm, const LaunchCase& c) {
-  std::wstring temp = WideOf(TempJar());
+  std::wstring temp = WideOf(TempJar(c));
   return {
       Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=" + StoredJar(c)),
       Ansi(temp),
@@ -86,6 +92,7 @@ LaunchOutcome RunLaunchCase(const LaunchCase& c) {
   run.workingDir = WideOf(c.workDir);
   run.stdoutPath = WideOf(c.workDir / "stdout.txt");
   run.environment = c.environment;
+  run.args = c.args;
   platform::Error err;
   LaunchOutcome outcome;
   outcome.exitCode = platform::RunProgram(run, &err);
@@ -102,6 +109,7 @@ LaunchOutcome RunLaunchCase(const LaunchCase& c) {
     outcome.resultCode = Field(result, "code");
     outcome.cwdAfter = platform::Utf8ToWide(Field(result, "cwd"));
     outcome.localAppData = platform::Utf8ToWide(Field(result, "appdata"));
+    outcome.peakMemory = std::strtoull(Field(result, "peakmemory").c_str(), nullptr, 10);
   }
   return outcome;
 }

@@ -2,6 +2,7 @@
 // test program) and reading back what it left: exit code, standard output, t.log.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ struct LaunchCase {
   std::wstring libText;            // libraries relative to workDir, class-path separators between
   std::vector<std::wstring> environment;  // "NAME=value" for the runner
   std::filesystem::path runner;           // empty: java_launch_case beside the test program
+  std::vector<std::wstring> args;         // for `runner` (e.g. a shell that starts the runner)
 };
 
 struct LaunchOutcome {
@@ -33,6 +35,7 @@ struct LaunchOutcome {
   std::string resultCode;        // as the runner saw the launch's result ("" if it died)
   std::wstring cwdAfter;         // the current folder once the launch had returned
   std::wstring localAppData;     // the runner's local application data folder
+  std::uint64_t peakMemory = 0;  // the runner's peak resident memory, in bytes (0: unknown)
 };
 
 LaunchOutcome RunLaunchCase(const LaunchCase& c);
@@ -48,8 +51,10 @@ std::filesystem::path RunnerPath();
 // Text as t.log holds it (the ANSI code page; UTF-8 on Linux).
 std::string Ansi(const std::wstring& text);
 
-// The temporary jar that a launch writes: "_Temp" in the local application data folder.
-std::filesystem::path TempJar();
+// The temporary jar that a launch of the case writes: "_Temp-<hash of the working folder>"
+// in the local application data folder.
+std::filesystem::path TempJar(const LaunchCase& c);
+std::filesystem::path TempJar(const std::filesystem::path& workDir);
 
 // The stored jar as the launch names it: its name in the case's working folder.
 std::wstring StoredJar(const LaunchCase& c);

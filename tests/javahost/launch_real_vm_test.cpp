@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "branding.h"
@@ -61,7 +62,7 @@ TEST_F(RealVm, EntryGetsTheExecutablePathAndTheClassPath) {
   // With and without a UTF-8 locale in the environment.
   for (const wchar_t* locale : {L"LC_ALL=C", L"LC_ALL=C.UTF-8"}) {
     fs::remove(work / "entry.txt");
-    fs::remove(TempJar());
+    fs::remove(TempJar(work.Path()));
     LaunchCase c = Case("entry");
     c.environment[0] = locale;
     c.libText = L"libs/absent.jar" + kSep + L"\u5e93 1/helper.jar";
@@ -70,9 +71,9 @@ TEST_F(RealVm, EntryGetsTheExecutablePathAndTheClassPath) {
     EXPECT_EQ(out.localAppData, platform::LocalAppDataFolder());
 
     std::wstring jvm = WideOf(LaunchDir() / RuntimeLibraryCandidates().at(0));
-    std::wstring classPath = ClassPathOf(c, WideOf(TempJar()));
+    std::wstring classPath = ClassPathOf(c, WideOf(TempJar(work.Path())));
     EXPECT_EQ(out.log, SuccessLog(jvm, c));
-    EXPECT_TRUE(ReadBytes(TempJar()) == ReadBytes(PlainJar("entry")));
+    EXPECT_TRUE(ReadBytes(TempJar(work.Path())) == ReadBytes(PlainJar("entry")));
 
     std::string entry = ReadBytes(work / "entry.txt");
     EXPECT_EQ(Field(entry, "path"), platform::WideToUtf8(WideOf(RunnerPath())));
@@ -146,4 +147,52 @@ TEST_F(RealVm, VmThatCannotBeCreatedGivesCode3) {
   EXPECT_EQ(Tail(out, 3), (std::vector<std::string>{"start create java vm.", "create java vm now!!!",
                                                     "create java vm fail!!!"}));
   EXPECT_FALSE(fs::exists(work / "entry.txt"));
+}
+
+// Two installations launched at the same moment, each with its own application: each VM
+// runs its own (the entry application writes entry.txt, the other one its thread's files).
+TEST_F(RealVm, TwoInstallationsStartedTogetherRunTheirOwnApplications) {
+  TempDir otherWork;
+  LaunchCase entry = Case("entry");
+  LaunchCase threads = Case("entry");
+  threads.workDir = otherWork.Path();
+  fs::copy_file(ScrambledJar("threads"), otherWork / "main.jar", fs::copy_options::overwrite_existing);
+  LaunchOutcome out[2];
+  std::thread one([&] { out[0] = RunLaunchCase(entry); });
+  std::thread two([&] { out[1] = RunLaunchCase(threads); });
+  one.join();
+  two.join();
+  ASSERT_EQ(out[0].exitCode, 0);
+  ASSERT_EQ(out[1].exitCode, 0);
+  EXPECT_EQ(Field(ReadBytes(work / "entry.txt"), "classpath"),
+            platform::WideToUtf8(ClassPathOf(entry, WideOf(TempJar(entry)))));
+  EXPECT_FALSE(fs::exists(work / "thread-done.txt"));
+  EXPECT_TRUE(fs::exists(otherWork / "thread-done.txt"));
+  EXPECT_FALSE(fs::exists(otherWork / "entry.txt"));
+  EXPECT_TRUE(ReadBytes(TempJar(entry)) == ReadBytes(PlainJar("entry")));
+  EXPECT_TRUE(ReadBytes(TempJar(threads)) == ReadBytes(PlainJar("threads")));
+}
+
+// The local application data folder full while the temporary jar is written (a limit on
+// the size of the files the runner may write stands in for the full disk): no jar (code 1),
+// and the temporary jar an earlier launch left is neither run nor touched.
+TEST_F(RealVm, FullDiskWhileTheTemporaryJarIsWrittenGivesCode1) {
+  LaunchCase c = Case("entry");
+  testing_support::WriteBytes(work / "main.jar", testing_support::BinaryBody(1 << 20, 51));
+  const fs::path temp = TempJar(c);
+  testing_support::WriteBytes(temp, "the previous launch's jar");
+  c.args = {L"-c", L"trap '' XFSZ; ulimit -f 256; exec \"$0\"", WideOf(RunnerPath())};
+  c.runner = "/bin/sh";
+  LaunchOutcome out = RunLaunchCase(c);
+  EXPECT_EQ(out.exitCode, 1);
+  EXPECT_EQ(out.resultCode, "1");
+  EXPECT_EQ(ReadBytes(temp), "the previous launch's jar");
+  ASSERT_EQ(out.log.size(), 5u);
+  EXPECT_EQ(out.log[1], Ansi(WideOf(temp)));
+  EXPECT_EQ(out.log[2], Ansi(L"write jar to:" + WideOf(temp)));
+  EXPECT_EQ(out.log[3], Ansi(L"write jar fail:" + WideOf(temp)));
+  EXPECT_EQ(out.log[4].rfind("exception:", 0), 0u) << out.log[4];
+  for (const auto& entry : fs::directory_iterator(temp.parent_path()))
+    EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos) << entry.path();
+  fs::remove(temp);
 }

@@ -1,9 +1,11 @@
 // The Java launch's failures before a Java VM exists, each in a process of its own, on both
-// platforms: no jar (1), no loadable library (2), a library without JNI_CreateJavaVM (3).
+// platforms: no jar (1), no loadable library (2), a library without JNI_CreateJavaVM (3);
+// and the temporary jar that each launch runs, which the launch prepares before the VM.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "javahost/runtime_layout.h"
@@ -19,10 +21,9 @@ using testing_support::WriteBytes;
 
 namespace {
 
-
 // The log lines up to the library load, which every case that reads a jar writes.
 std::vector<std::string> LinesBeforeTheLoad(const std::wstring& jvm, const LaunchCase& c) {
-  std::wstring temp = WideOf(TempJar());
+  std::wstring temp = WideOf(TempJar(c));
   return {Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=" + StoredJar(c)),
           Ansi(temp),
           Ansi(L"write jar to:" + temp),
@@ -55,14 +56,14 @@ TEST_F(LaunchFailure, MissingOrEmptyJarGivesCode1AndTouchesNothing) {
   for (bool empty : {false, true}) {
     fs::remove(work / "t.log");
     if (empty) WriteBytes(work / "main.jar", "");
-    fs::create_directories(TempJar().parent_path());
-    WriteBytes(TempJar(), "the previous launch's jar");
+    fs::create_directories(TempJar(work.Path()).parent_path());
+    WriteBytes(TempJar(work.Path()), "the previous launch's jar");
     std::wstring jvm = Runtime("not looked at");
     LaunchOutcome out = RunLaunchCase(Case(jvm));
     EXPECT_EQ(out.exitCode, 1) << "empty=" << empty;
     EXPECT_EQ(out.stdoutText, "can't find jar file\n");
     EXPECT_EQ(out.log, std::vector<std::string>{Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=" + StoredJar(Case(jvm)))});
-    EXPECT_EQ(ReadBytes(TempJar()), "the previous launch's jar");
+    EXPECT_EQ(ReadBytes(TempJar(work.Path())), "the previous launch's jar");
   }
 }
 
@@ -86,7 +87,7 @@ TEST_F(LaunchFailure, LibraryThatCannotBeLoadedGivesCode2WithTheSystemsError) {
     EXPECT_GT(out.log[7].size(), 10u) << "the system's text for the failure";
     EXPECT_TRUE(fs::equivalent(PathOf(out.cwdAfter), work.Path()));
     // The jar was unscrambled into the temporary jar before the load.
-    EXPECT_TRUE(ReadBytes(TempJar()) == ReadBytes(PlainJar("entry")));
+    EXPECT_TRUE(ReadBytes(TempJar(work.Path())) == ReadBytes(PlainJar("entry")));
   }
 }
 
@@ -101,23 +102,24 @@ TEST_F(LaunchFailure, LibraryWithoutTheVmEntryGivesCode3) {
   EXPECT_TRUE(fs::equivalent(PathOf(out.cwdAfter), work.Path()));
 }
 
-// When "_Temp" cannot be replaced (on Windows a running copy of the application holds it;
-// here a folder stands in the way on both platforms), the jar just read must still be the
-// one that runs: it goes to a new file beside "_Temp", which the class path then names.
+// When the temporary jar cannot be replaced (on Windows a copy of the application that an
+// older launcher started holds it; here a folder stands in the way on both platforms), the
+// jar just read must still be the one that runs: it goes to a new file beside it, which the
+// class path then names.
 TEST_F(LaunchFailure, UnreplaceableTempJarIsWrittenBesideItAndUsed) {
-  fs::remove_all(TempJar());
-  fs::create_directories(TempJar() / "in-the-way");
-  // What a copy that has ended left beside "_Temp" is cleared away (no process has id 4000001).
-  const fs::path leftover = TempJar().parent_path() / "_Temp.run-4000001-0";
+  fs::remove_all(TempJar(work.Path()));
+  fs::create_directories(TempJar(work.Path()) / "in-the-way");
+  // What a copy that has ended left beside it is cleared away (no process has id 4000001).
+  const fs::path leftover = fs::path(TempJar(work.Path())) += ".run-4000001-0";
   WriteBytes(leftover, "an ended copy's jar");
   fs::copy_file(ScrambledJar("entry"), work / "main.jar");
   std::wstring jvm = Runtime(ReadBytes(NotAJvmLibrary()));
   LaunchOutcome out = RunLaunchCase(Case(jvm));
-  fs::remove_all(TempJar());
+  fs::remove_all(TempJar(work.Path()));
   EXPECT_EQ(out.exitCode, 3);
   EXPECT_FALSE(fs::exists(leftover));
 
-  std::wstring temp = WideOf(TempJar());
+  std::wstring temp = WideOf(TempJar(work.Path()));
   ASSERT_GE(out.log.size(), 5u);
   EXPECT_EQ(out.log[1], Ansi(temp));
   EXPECT_EQ(out.log[2], Ansi(L"write jar to:" + temp));
@@ -125,9 +127,107 @@ TEST_F(LaunchFailure, UnreplaceableTempJarIsWrittenBesideItAndUsed) {
   ASSERT_EQ(out.log[3].rfind(prefix, 0), 0u) << out.log[3];
   std::string beside = out.log[3].substr(std::string("write jar to:").size());
   EXPECT_NE(beside, Ansi(temp));
-  EXPECT_EQ(PathOf(platform::ThreadAnsiToWide(beside)).parent_path(), TempJar().parent_path());
+  EXPECT_EQ(PathOf(platform::ThreadAnsiToWide(beside)).parent_path(), TempJar(work.Path()).parent_path());
   std::wstring sep(1, platform::kClassPathSeparator);
   EXPECT_EQ(out.log[4], "jvm param:-Djava.class.path=" + Ansi(WideOf(work.Path()) + sep) + beside);
   EXPECT_TRUE(ReadBytes(PathOf(platform::ThreadAnsiToWide(beside))) == ReadBytes(PlainJar("entry")));
   fs::remove(PathOf(platform::ThreadAnsiToWide(beside)));
+}
+
+// The temporary jar that cannot be written leaves the launch without a jar (code 1): the
+// one an earlier launch left is never run in its place. Nothing can be written where the
+// lock beside it belongs when a folder stands there, on either system.
+TEST_F(LaunchFailure, TemporaryJarThatCannotBeWrittenGivesCode1) {
+  fs::copy_file(ScrambledJar("entry"), work / "main.jar");
+  const fs::path temp = TempJar(work.Path());
+  const fs::path lock = fs::path(temp) += ".lock";
+  fs::create_directories(lock);
+  WriteBytes(temp, "the previous launch's jar");
+  std::wstring jvm = Runtime(ReadBytes(NotAJvmLibrary()));
+  LaunchOutcome out = RunLaunchCase(Case(jvm));
+  fs::remove_all(lock);
+  EXPECT_EQ(out.exitCode, 1);
+  EXPECT_EQ(out.resultCode, "1");
+  EXPECT_EQ(ReadBytes(temp), "the previous launch's jar");
+  fs::remove(temp);
+  ASSERT_EQ(out.log.size(), 4u);
+  EXPECT_EQ(out.log[0], Ansi(L"create JarAnd Run: jvm=" + jvm + L", jar=" + StoredJar(Case(jvm))));
+  EXPECT_EQ(out.log[1], Ansi(WideOf(temp)));
+  EXPECT_EQ(out.log[2], Ansi(L"write jar fail:" + WideOf(temp)));
+  EXPECT_EQ(out.log[3].rfind("exception:", 0), 0u) << out.log[3];
+}
+
+// A second launch of an unchanged jar finds the temporary jar holding its bytes and
+// leaves it as it is.
+TEST_F(LaunchFailure, SecondLaunchOfTheSameJarKeepsTheTemporaryJar) {
+  fs::copy_file(ScrambledJar("entry"), work / "main.jar");
+  std::wstring jvm = Runtime(ReadBytes(NotAJvmLibrary()));
+  const fs::path temp = TempJar(work.Path());
+  ASSERT_EQ(RunLaunchCase(Case(jvm)).exitCode, 3);
+  platform::FileStamp first, second;
+  ASSERT_TRUE(platform::StampOf(WideOf(temp), &first));
+
+  LaunchOutcome out = RunLaunchCase(Case(jvm));
+  EXPECT_EQ(out.exitCode, 3);
+  ASSERT_TRUE(platform::StampOf(WideOf(temp), &second));
+  EXPECT_EQ(second, first) << "written again";
+  ASSERT_GE(out.log.size(), 4u);
+  EXPECT_EQ(out.log[2], Ansi(L"reuse checked jar:" + WideOf(temp)));
+  EXPECT_EQ(out.log[3], Ansi(L"jvm param:-Djava.class.path=" + ClassPathOf(Case(jvm), WideOf(temp))));
+  EXPECT_TRUE(ReadBytes(temp) == ReadBytes(PlainJar("entry")));
+}
+
+// Two installations launched at the same moment, again and again: each class path names
+// the installation's own temporary jar, which holds its own application.
+TEST_F(LaunchFailure, TwoInstallationsStartedTogetherRunTheirOwnJars) {
+  TempDir otherWork;
+  std::wstring jvm = Runtime(ReadBytes(NotAJvmLibrary()));
+  LaunchCase cases[2] = {Case(jvm), Case(jvm)};
+  cases[1].workDir = otherWork.Path();
+  const char* apps[2] = {"entry", "throws"};
+  ASSERT_NE(ReadBytes(PlainJar(apps[0])), ReadBytes(PlainJar(apps[1])));
+  ASSERT_NE(TempJar(cases[0]), TempJar(cases[1]));
+  for (int round = 0; round < 3; ++round) {
+    LaunchOutcome out[2];
+    for (int i = 0; i < 2; ++i)
+      fs::copy_file(ScrambledJar(apps[(i + round) % 2]), cases[i].workDir / "main.jar",
+                    fs::copy_options::overwrite_existing);
+    std::thread one([&] { out[0] = RunLaunchCase(cases[0]); });
+    std::thread two([&] { out[1] = RunLaunchCase(cases[1]); });
+    one.join();
+    two.join();
+    for (int i = 0; i < 2; ++i) {
+      SCOPED_TRACE("round " + std::to_string(round) + ", installation " + std::to_string(i));
+      EXPECT_EQ(out[i].exitCode, 3);
+      std::wstring temp = WideOf(TempJar(cases[i]));
+      ASSERT_GE(out[i].log.size(), 4u);
+      EXPECT_EQ(out[i].log[1], Ansi(temp));
+      EXPECT_EQ(out[i].log[3], Ansi(L"jvm param:-Djava.class.path=" + ClassPathOf(cases[i], temp)));
+      EXPECT_TRUE(ReadBytes(PathOf(temp)) == ReadBytes(PlainJar(apps[(i + round) % 2])));
+    }
+  }
+}
+
+// The launch's memory does not grow with the jar: a jar far larger than the runner's own
+// footprint costs it no more than a small one, whether the temporary jar is written or
+// compared.
+TEST_F(LaunchFailure, MemoryDoesNotGrowWithTheJar) {
+  std::wstring jvm = Runtime(ReadBytes(NotAJvmLibrary()));
+  fs::copy_file(ScrambledJar("entry"), work / "main.jar");
+  LaunchOutcome small = RunLaunchCase(Case(jvm));
+  ASSERT_EQ(small.exitCode, 3);
+  ASSERT_GT(small.peakMemory, 0u) << "the system does not tell the peak memory";
+
+  const std::size_t size = 96u << 20;
+  WriteBytes(work / "main.jar", testing_support::BinaryBody(size, 41));
+  const std::uint64_t room = 24u << 20;
+  for (const wchar_t* step : {L"write jar to:", L"reuse checked jar:"}) {
+    LaunchOutcome large = RunLaunchCase(Case(jvm));
+    ASSERT_EQ(large.exitCode, 3) << platform::WideToUtf8(step);
+    ASSERT_GE(large.log.size(), 3u);
+    EXPECT_EQ(large.log[2], Ansi(std::wstring(step) + WideOf(TempJar(work.Path()))));
+    EXPECT_LT(large.peakMemory, small.peakMemory + room)
+        << platform::WideToUtf8(step) << " small jar: " << small.peakMemory << ", " << size << " byte jar: " << large.peakMemory;
+  }
+  fs::remove(TempJar(work.Path()));
 }

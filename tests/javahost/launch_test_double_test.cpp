@@ -54,7 +54,7 @@ class JvmTestDouble : public ::testing::Test {
             " ignoreUnrecognized=1"};
     for (const char* option : branding::kJvmOptions) {
       lines.push_back("option " + (std::string(option) == "-Djava.class.path"
-                                       ? Ansi(L"-Djava.class.path=" + ClassPathOf(c, WideOf(TempJar())))
+                                       ? Ansi(L"-Djava.class.path=" + ClassPathOf(c, WideOf(TempJar(c))))
                                        : std::string(option)));
     }
     return lines;
@@ -65,7 +65,7 @@ class JvmTestDouble : public ::testing::Test {
 }  // namespace
 
 TEST_F(JvmTestDouble, EntryGetsTheExecutablePathThroughTheJniCalls) {
-  fs::remove(TempJar());
+  fs::remove(TempJar(work.Path()));
   LaunchCase c = Case("");
   c.libText = L"lib\\a.jar;\u5e93\\b.jar";  // the Chinese code page holds these characters
   LaunchOutcome out = RunLaunchCase(c);
@@ -86,7 +86,7 @@ TEST_F(JvmTestDouble, EntryGetsTheExecutablePathThroughTheJniCalls) {
   EXPECT_EQ(Record(), expected);
 
   EXPECT_EQ(out.log, SuccessLog(WideOf(Runtime()), c));
-  EXPECT_TRUE(ReadBytes(TempJar()) == ReadBytes(PlainJar("entry")));
+  EXPECT_TRUE(ReadBytes(TempJar(work.Path())) == ReadBytes(PlainJar("entry")));
   EXPECT_TRUE(fs::equivalent(PathOf(out.cwdAfter), work.Path())) << "the current folder is restored after the load";
 }
 

@@ -14,9 +14,11 @@ TEST(UserTexts, EveryFailureHasItsFixedText) {
       {UpdateFailure::kWorkingFolder, L"创建文档目录出错！"},
       {UpdateFailure::kJavaRuntime, L"本地JAVA环境出错，请重新重新安装软件！"},
       {UpdateFailure::kConfigFile, L"找不到本地配置文件！"},
+      {UpdateFailure::kConfigContent, L"本地配置文件内容有误！"},
       {UpdateFailure::kVersionFile, L"下载版本控制文件出错！"},
       {UpdateFailure::kPackageDownload, L"下载执行文件出错！"},
       {UpdateFailure::kJarWrite, L"写入执行文件出错！"},
+      {UpdateFailure::kSignature, L"更新文件签名无效！"},
   };
   for (const auto& c : cases) EXPECT_EQ(std::wstring(user_texts::ForUpdateFailure(c.failure)), c.text);
 }

@@ -91,9 +91,9 @@ TEST(Publish, WritesWhatTheLauncherReads) {
   EXPECT_EQ(result.configLine, BuiltServerUrl() + L"app/main.jar");
   EXPECT_EQ(BuiltServerUrl() + L"install/runtime/", std::wstring(branding::kRuntimeBaseUrl));
   WriteBytes(f.dir / "Config.ini", platform::WideToUtf8(result.configLine) + "\r\n");
-  std::optional<std::wstring> line = ReadConfigLine((f.dir / "Config.ini").wstring());
-  ASSERT_TRUE(line.has_value());
-  ServerLocations where = LocationsFromConfigLine(*line);
+  std::variant<std::wstring, UpdateFailure> line = ReadConfigLine((f.dir / "Config.ini").wstring());
+  ASSERT_TRUE(std::holds_alternative<std::wstring>(line));
+  ServerLocations where = LocationsFromConfigLine(std::get<std::wstring>(line));
   EXPECT_EQ(where.jarName, L"main.jar");
   EXPECT_EQ(where.versionUrl, BuiltServerUrl() + L"app/update.txt");
   EXPECT_EQ(where.libsUrl, BuiltServerUrl() + L"app/libs.txt");

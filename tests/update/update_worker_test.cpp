@@ -17,15 +17,21 @@
 #include "branding.h"
 #include "diagnostics/log.h"
 #include "diagnostics/program_version.h"
+#include "javahost/java_launch.h"
 #include "javahost/runtime_layout.h"
 #include "launch/user_texts.h"
 #include "platform/http.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
 #include "update/md5_checksum.h"
 #include "update/package.h"
+#include "update/signed_update.h"
+#include "update/update_signature.h"
 #include "update/working_folder.h"
+#include "test_keys.h"
+#include "zip_bytes.h"
 
 namespace fs = std::filesystem;
 using testing_support::ReadBytes;
@@ -42,6 +48,15 @@ const wchar_t kWriteError[] = L"写入执行文件出错！";
 
 std::string Md5(const std::string& bytes) {
   return platform::WideToUtf8(CMD5Checksum::GetMD5(bytes.data(), bytes.size()));
+}
+
+// A jar (a zip archive with a class file's worth of `size` bytes) scrambled with the jar
+// key, as the publish tool makes a package of it.
+std::string PackageOf(size_t size, unsigned seed, std::uint8_t key = branding::kJarKey) {
+  std::string jar = zip_bytes::Zip({{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\n\r\n"},
+                                    {"zobj/Run.class", testing_support::BinaryBody(size, seed)}});
+  for (char& c : jar) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ key);
+  return jar;
 }
 
 std::string Upper(std::string text) {
@@ -79,6 +94,21 @@ class Worker : public ::testing::Test {
     state = std::make_unique<LaunchState>([this](int value) { progress.push_back(value); });
   }
 
+  // The run's fixed steps, without the values in between that follow the package's bytes.
+  Steps Milestones() const {
+    Steps steps;
+    for (int value : progress)
+      if (value <= 70 || value >= 90) steps.push_back(value);
+    return steps;
+  }
+  // Those values in between.
+  Steps DownloadSteps() const {
+    Steps steps;
+    for (int value : progress)
+      if (value > 70 && value < 90) steps.push_back(value);
+    return steps;
+  }
+
   // One run of the update, on its own thread as in the launcher.
   void Run() {
     NewState();
@@ -96,6 +126,9 @@ class Worker : public ::testing::Test {
   std::string App(const std::string& name) const { return folder + "app/" + name; }
   std::string Lib(const std::string& name) const { return folder + "install/runtime/" + name; }
   Lines Requests() const { return server.Requests(folder); }
+  // The package's name on the server and its partial file's in the working folder.
+  std::string Pak(const std::string& package) const { return App(Md5(package) + ".pak"); }
+  static std::string Partial(const std::string& package) { return Md5(package) + ".pak.part"; }
 
   void Publish(const std::string& package, const std::string& versionText) {
     server.Put(App(Md5(package) + ".pak"), package);
@@ -106,10 +139,13 @@ class Worker : public ::testing::Test {
     WriteBytes(workDir / "main.jar", bytes);
   }
 
+  // The files of the working folder, but the records that remember what a file's bytes
+  // hash to ("<file>.state"): a cache beside the jar, whatever the update did.
   Lines WorkingFiles() const {
     Lines files;
     for (auto& e : fs::recursive_directory_iterator(workDir)) {
-      if (e.is_regular_file()) files.push_back(fs::relative(e.path(), workDir).generic_string());
+      if (!e.is_regular_file() || e.path().extension() == ".state") continue;
+      files.push_back(fs::relative(e.path(), workDir).generic_string());
     }
     std::sort(files.begin(), files.end());
     return files;
@@ -170,20 +206,21 @@ TEST_F(Worker, CurrentJarCostsTheListAndTheVersionFileOnly) {
   EXPECT_EQ(plan->storedJar, (workDir / "main.jar").wstring());
   EXPECT_EQ(plan->libraries, (std::vector<std::wstring>{(workDir / "lib" / "x.jar").wstring()}));
 
-  Lines lines = LogLines();
-  ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines[0], "curr version: " + Narrow(ProgramVersionText()));
-  EXPECT_EQ(lines[1], "start get url: " + Narrow(server.Url(App("libs.txt"))));
-  EXPECT_EQ(lines[2], "http complete, len = 10");
-  EXPECT_EQ(lines[3], "set lib text:lib/x.jar");
-  EXPECT_EQ(lines[4], "start get url: " + Narrow(server.Url(App("update.txt"))));
-  EXPECT_EQ(lines[5], "http complete, len = 34");
+  EXPECT_EQ(LogLines(), (Lines{
+                            "curr version: " + Narrow(ProgramVersionText()),
+                            "updates are not signed",  // a launcher built without an update key
+                            "start get url: " + Narrow(server.Url(App("libs.txt"))),
+                            "http complete, len = 10",
+                            "set lib text:lib/x.jar",
+                            "start get url: " + Narrow(server.Url(App("update.txt"))),
+                            "http complete, len = 34",
+                        }));
 }
 
 TEST_F(Worker, NewVersionReplacesTheJarAndTheNextRunFindsItCurrent) {
-  const std::string next = testing_support::BinaryBody(300000, 2);
+  const std::string next = PackageOf(300000, 2);
   server.Put(App("libs.txt"), "lib/x.jar");
-  server.Put(Lib("lib/x.jar"), "library");
+  server.Put(Lib("lib/x.jar"), zip_bytes::Jar("library"));
   Publish(next, Md5(next) + "\n");
 
   for (bool hasOldJar : {false, true}) {
@@ -195,7 +232,7 @@ TEST_F(Worker, NewVersionReplacesTheJarAndTheNextRunFindsItCurrent) {
 
     Run();
 
-    EXPECT_EQ(progress, (Steps{10, 20, 50, 70, 90, 100}));
+    EXPECT_EQ(Milestones(), (Steps{10, 20, 50, 70, 90, 100}));
     EXPECT_EQ(ErrorText(), L"");
     Lines requests = Requests();
     EXPECT_EQ(Lines(requests.begin() + before, requests.end()),
@@ -212,13 +249,15 @@ TEST_F(Worker, NewVersionReplacesTheJarAndTheNextRunFindsItCurrent) {
 
 TEST_F(Worker, EachFailureStopsAtItsStepWithItsText) {
   const std::string old = testing_support::BinaryBody(5000, 4);
-  const std::string next = testing_support::BinaryBody(7000, 5);
+  const std::string next = PackageOf(7000, 5);
   struct Case {
     const char* name;
     std::function<void(Worker&)> arrange;
     std::wstring error;
     Steps steps;
     std::function<Lines(Worker&)> requests;
+    bool keepsPartial = false;    // the package's bytes so far stay for the next run
+    std::string lastLine = "";    // the start of t.log's last line, when it matters
   };
   const Case cases[] = {
       {"no Java runtime", [](Worker& w) { fs::remove(w.jvm); }, L"本地JAVA环境出错，请重新重新安装软件！", {100},
@@ -226,8 +265,8 @@ TEST_F(Worker, EachFailureStopsAtItsStepWithItsText) {
       {"no Config.ini", [](Worker& w) { fs::remove(w.exeDir / "Config.ini"); }, L"找不到本地配置文件！", {10, 100},
        [](Worker&) { return Lines{}; }},
       {"URL without a slash",
-       [](Worker& w) { WriteBytes(w.exeDir / "Config.ini", "main.jar"); }, kVersionError, {10, 20, 50, 100},
-       [](Worker&) { return Lines{}; }},
+       [](Worker& w) { WriteBytes(w.exeDir / "Config.ini", "main.jar"); },
+       user_texts::ForUpdateFailure(UpdateFailure::kConfigContent), {10, 100}, [](Worker&) { return Lines{}; }},
       {"version file missing", [](Worker& w) { w.server.Behave(w.App("update.txt"), "status 404"); },
        kVersionError, {10, 20, 50, 100},
        [](Worker& w) { return Lines{w.App("libs.txt"), w.App("update.txt"), w.App("update.txt"), w.App("update.txt")}; }},
@@ -252,21 +291,44 @@ TEST_F(Worker, EachFailureStopsAtItsStepWithItsText) {
          std::string pak = w.App(Md5(next) + ".pak");
          return Lines{w.App("libs.txt"), w.App("update.txt"), pak, pak, pak};
        }},
-      {"package cut short",
-       [next](Worker& w) { w.server.Behave(w.App(Md5(next) + ".pak"), "truncate 3500"); }, kPackageError,
+      {"package cut short on every attempt",
+       // Each attempt goes on from the bytes the last one left, and still does not finish.
+       [next](Worker& w) { w.server.Behave(w.App(Md5(next) + ".pak"), "truncate 1000"); }, kPackageError,
        {10, 20, 50, 70, 100},
        [next](Worker& w) {
          std::string pak = w.App(Md5(next) + ".pak");
          return Lines{w.App("libs.txt"), w.App("update.txt"), pak, pak, pak};
-       }},
-      {"empty version file beside a jar",
-       // Names the package ".pak"; no body can have the MD5 "", so nothing is installed.
+       },
+       true},
+      {"package answered with another status than 200",
+       [next](Worker& w) { w.server.Behave(w.App(Md5(next) + ".pak"), "status 204"); }, kPackageError,
+       {10, 20, 50, 70, 100},
+       [next](Worker& w) {
+         std::string pak = w.App(Md5(next) + ".pak");
+         return Lines{w.App("libs.txt"), w.App("update.txt"), pak, pak, pak};
+       },
+       false, "invalid http statue: 204 from:"},
+      // Bytes that hash to the published MD5 but are no jar: refused at once, no retry.
+      {"empty package",
+       [](Worker& w) { w.Publish("", Md5("")); }, kPackageError, {10, 20, 50, 70, 100},
+       [](Worker& w) { return Lines{w.App("libs.txt"), w.App("update.txt"), w.Pak("")}; }, false,
+       "invalid package: "},
+      {"package that is no zip archive",
+       [](Worker& w) { w.Publish(testing_support::BinaryBody(6000, 11), Md5(testing_support::BinaryBody(6000, 11))); },
+       kPackageError, {10, 20, 50, 70, 100},
+       [](Worker& w) { return Lines{w.App("libs.txt"), w.App("update.txt"), w.Pak(testing_support::BinaryBody(6000, 11))}; },
+       false, "invalid package: "},
+      {"package scrambled with another key",
        [](Worker& w) {
-         w.server.Put(w.App("update.txt"), " \r\n");
-         w.server.Put(w.App(".pak"), "anything");
+         std::string other = PackageOf(6000, 12, static_cast<std::uint8_t>(branding::kJarKey ^ 0x21));
+         w.Publish(other, Md5(other));
        },
        kPackageError, {10, 20, 50, 70, 100},
-       [](Worker& w) { return Lines{w.App("libs.txt"), w.App("update.txt"), w.App(".pak"), w.App(".pak"), w.App(".pak")}; }},
+       [](Worker& w) {
+         return Lines{w.App("libs.txt"), w.App("update.txt"),
+                      w.Pak(PackageOf(6000, 12, static_cast<std::uint8_t>(branding::kJarKey ^ 0x21)))};
+       },
+       false, "invalid package: "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -286,11 +348,19 @@ TEST_F(Worker, EachFailureStopsAtItsStepWithItsText) {
 
     EXPECT_EQ(ErrorText(), c.error);
     EXPECT_FALSE(state->Plan().has_value());
-    EXPECT_EQ(progress, c.steps);
+    EXPECT_EQ(Milestones(), c.steps);
     Lines requests = Requests();
     EXPECT_EQ(Lines(requests.begin() + before, requests.end()), c.requests(*this));
-    // A failed run leaves the old jar as it was.
+    // A failed run leaves the old jar as it was, and a refused package is gone.
     EXPECT_EQ(ReadBytes(workDir / "main.jar"), old);
+    Lines files = WorkingFiles();
+    Lines partials;
+    std::copy_if(files.begin(), files.end(), std::back_inserter(partials),
+                 [](const std::string& name) { return name.find(".pak.part") != std::string::npos; });
+    EXPECT_EQ(partials, c.keepsPartial ? Lines{Partial(next)} : Lines{});
+    if (!c.lastLine.empty()) {
+      EXPECT_EQ(LogLines().back().rfind(c.lastLine, 0), 0u) << LogLines().back();
+    }
   }
 }
 
@@ -299,27 +369,37 @@ TEST_F(Worker, JarThatCannotBeReplacedStaysAndIsReported) {
   // either system, just as when another program holds the jar or the disk is full.
   fs::create_directories(workDir / "main.jar");
   WriteBytes(workDir / "main.jar" / "inside", "kept");
-  const std::string next = testing_support::BinaryBody(9000, 7);
+  const std::string next = PackageOf(9000, 7);
   server.Put(App("libs.txt"), "");
   Publish(next, Md5(next));
 
   Run();
 
   EXPECT_EQ(ErrorText(), kWriteError);
-  EXPECT_EQ(progress, (Steps{10, 20, 50, 70, 90, 100}));
-  EXPECT_EQ(WorkingFiles(), (Lines{"main.jar/inside", "t.log"}));
+  EXPECT_EQ(Milestones(), (Steps{10, 20, 50, 70, 90, 100}));
+  // The verified package waits beside it.
+  EXPECT_EQ(WorkingFiles(), (Lines{Partial(next), "main.jar/inside", "t.log"}));
   EXPECT_EQ(ReadBytes(workDir / "main.jar" / "inside"), "kept");
   EXPECT_EQ(LogLines().back().rfind("exception:", 0), 0u) << LogLines().back();
+
+  // Once the jar can be replaced, the next run installs it without fetching it again: it
+  // asks only for what comes after the bytes it has, and there is nothing.
+  fs::remove_all(workDir / "main.jar");
+  Run();
+  EXPECT_EQ(ErrorText(), L"");
+  EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+  EXPECT_EQ(server.RangeStarts(Pak(next)), (std::vector<std::int64_t>{-1, static_cast<std::int64_t>(next.size())}));
+  EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
 }
 
-TEST_F(Worker, DownloadStoppedHalfwayLeavesTheOldJarAndTheNextRunCompletes) {
+TEST_F(Worker, DownloadStoppedHalfwayLeavesTheOldJarAndTheNextRunGoesOn) {
   const std::string old = testing_support::BinaryBody(2000, 8);
-  const std::string next = testing_support::BinaryBody(2 * 1024 * 1024, 9);
+  const std::string next = PackageOf(2 * 1024 * 1024, 9);
   PutLocalJar(old);
   server.Put(App("libs.txt"), "");
   Publish(next, Md5(next));
-  const std::string pak = App(Md5(next) + ".pak");
-  // Every attempt of this run gets half the package; the first is held open meanwhile.
+  const std::string pak = Pak(next);
+  // Every attempt of this run gets half of what it asks for; the first is held open meanwhile.
   server.Behave(pak, "hold\ntimes 3");
 
   NewState();
@@ -328,27 +408,187 @@ TEST_F(Worker, DownloadStoppedHalfwayLeavesTheOldJarAndTheNextRunCompletes) {
   // Halfway through the download: whatever ends the process now (a kill, a power cut)
   // finds the old jar whole and nothing else under its name.
   EXPECT_EQ(ReadBytes(workDir / "main.jar"), old);
-  EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
-  EXPECT_EQ(state->Progress(), 70);
+  EXPECT_EQ(WorkingFiles(), (Lines{Partial(next), "main.jar", "t.log"}));
   server.Release(pak);
   worker.join();
   EXPECT_EQ(ErrorText(), kPackageError);
   EXPECT_EQ(ReadBytes(workDir / "main.jar"), old);
-  EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
+  // Each attempt went on from the bytes the one before left.
+  std::vector<std::int64_t> starts = server.RangeStarts(pak);
+  ASSERT_EQ(starts.size(), 3u);
+  EXPECT_EQ(starts[0], -1);
+  EXPECT_GT(starts[1], 0);
+  EXPECT_GT(starts[2], starts[1]);
+  const std::int64_t held = static_cast<std::int64_t>(fs::file_size(workDir / Partial(next)));
+  EXPECT_GT(held, starts[2]);
+  EXPECT_LT(held, static_cast<std::int64_t>(next.size()));
+  EXPECT_EQ(ReadBytes(workDir / Partial(next)), next.substr(0, static_cast<size_t>(held)));
 
+  // The next start asks only for the rest.
   Run();
   EXPECT_EQ(ErrorText(), L"");
-  EXPECT_EQ(progress, (Steps{10, 20, 50, 70, 90, 100}));
+  EXPECT_EQ(Milestones(), (Steps{10, 20, 50, 70, 90, 100}));
+  EXPECT_EQ(server.RangeStarts(pak).back(), held);
   EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+  EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
+  const std::string url = Narrow(server.Url(pak));
+  Lines lines = LogLines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], "start get url: " + url);
+  EXPECT_EQ(lines[lines.size() - 2], "resume download from " + std::to_string(held) + ": " + url);
+  EXPECT_EQ(lines.back(), "http complete, len = " + std::to_string(next.size()));
 }
 
-TEST_F(Worker, EmptyVersionFileAndNoJarAreCurrent) {
+TEST_F(Worker, ConnectionDroppedAtFortyPercentGoesOnFromTheBytesOnDisk) {
+  const std::string next = PackageOf(1024 * 1024, 13);
+  PutLocalJar(testing_support::BinaryBody(3000, 14));
   server.Put(App("libs.txt"), "");
-  server.Put(App("update.txt"), "\r\n");
+  Publish(next, Md5(next));
+  const std::int64_t cut = static_cast<std::int64_t>(next.size() * 2 / 5);
+  server.Behave(Pak(next), "drop_after " + std::to_string(cut) + "\ntimes 1");
+
+  Run();
+
+  EXPECT_EQ(ErrorText(), L"");
+  EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+  // The second attempt of the same run asked for the bytes after those on disk.
+  EXPECT_EQ(server.RangeStarts(Pak(next)), (std::vector<std::int64_t>{-1, cut}));
+  EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
+}
+
+TEST_F(Worker, LauncherKilledMidDownloadGoesOnAtItsNextStart) {
+  // A real process, ended from outside as the task manager or `kill -9` ends it.
+  const fs::path child = testing_support::ExecutableDir() /
+                         ("update_child" + fs::path(platform::ExecutablePath()).extension().string());
+  ASSERT_TRUE(fs::exists(child)) << child;
+  const std::string old = testing_support::BinaryBody(2000, 15);
+  const std::string next = PackageOf(3 * 1024 * 1024, 16);
+  PutLocalJar(old);
+  server.Put(App("libs.txt"), "");
+  Publish(next, Md5(next));
+  // The server sends half of the package and then waits.
+  server.Behave(Pak(next), "hold\ntimes 1");
+
+  const fs::path pidFile = install / "child.pid";
+  platform::ProgramRun run;
+  run.program = child.wstring();
+  run.args = {settings.executablePath, settings.documentsFolder, settings.runtimeBaseUrl, pidFile.wstring()};
+  int exitCode = 0;
+  std::thread parent([&] { exitCode = platform::RunProgram(run); });
+  const fs::path partial = workDir / Partial(next);
+  auto received = [&] {
+    std::error_code ec;
+    std::uintmax_t size = fs::file_size(partial, ec);
+    return ec ? 0 : size;
+  };
+  // Killed once its first bytes are on the disk.
+  for (int i = 0; i < 1500 && !(fs::exists(pidFile) && received() >= 1024 * 1024); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const bool started = fs::exists(pidFile);
+  bool killed = false;
+  if (started) {
+    EXPECT_GE(received(), 1024u * 1024u);
+    killed = platform::EndProcess(std::stoul(ReadBytes(pidFile)));
+  }
+  // The held answer ends either way, so that no child outlives the test.
+  server.Release(Pak(next));
+  parent.join();
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(killed);
+  EXPECT_NE(exitCode, 0);
+
+  // What the killed run left: the old jar, and the bytes it had received.
+  EXPECT_EQ(ReadBytes(workDir / "main.jar"), old);
+  const std::string held = ReadBytes(partial);
+  ASSERT_FALSE(held.empty());
+  EXPECT_EQ(held, next.substr(0, held.size()));
+
   Run();
   EXPECT_EQ(ErrorText(), L"");
-  EXPECT_EQ(progress, (Steps{10, 20, 50, 70, 100}));
-  EXPECT_EQ(Requests(), (Lines{App("libs.txt"), App("update.txt")}));
+  EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+  EXPECT_EQ(server.RangeStarts(Pak(next)), (std::vector<std::int64_t>{-1, static_cast<std::int64_t>(held.size())}));
+  EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
+}
+
+TEST_F(Worker, PartialFilesOfOtherVersionsAreRemoved) {
+  const std::string current = PackageOf(5000, 17);
+  const std::string next = PackageOf(400000, 18);
+  const std::string stale = PackageOf(6000, 19);
+  PutLocalJar(current);
+  server.Put(App("libs.txt"), "");
+  // Left by earlier runs: one of a version no longer published, and the first bytes of the
+  // one published now.
+  WriteBytes(workDir / Partial(stale), stale.substr(0, 3000));
+  WriteBytes(workDir / Partial(next), next.substr(0, 100000));
+  // The copy of its own that a killed launcher was fetching while another held the file.
+  WriteBytes(workDir / (Partial(stale) + ".part-4000000000-0"), stale.substr(0, 2000));
+  WriteBytes(workDir / "notes.pak.txt", "not a partial package");
+  Publish(next, Md5(next));
+
+  Run();
+  EXPECT_EQ(ErrorText(), L"");
+  EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+  EXPECT_EQ(server.RangeStarts(Pak(next)), (std::vector<std::int64_t>{100000}));
+  EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "notes.pak.txt", "t.log"}));
+  Lines lines = LogLines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "remove partial package: " + Partial(stale)), lines.end());
+
+  // A current jar needs none of them.
+  WriteBytes(workDir / Partial(stale), stale.substr(0, 3000));
+  WriteBytes(workDir / Partial(next), next);
+  Run();
+  EXPECT_EQ(ErrorText(), L"");
+  EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "notes.pak.txt", "t.log"}));
+}
+
+TEST_F(Worker, ProgressFollowsThePackagesBytesFromSeventyTowardNinety) {
+  // About three seconds for the package: the bar must move meanwhile.
+  const std::string next = PackageOf(300000, 20);
+  PutLocalJar(testing_support::BinaryBody(1000, 21));
+  server.Put(App("libs.txt"), "");
+  Publish(next, Md5(next));
+  server.Behave(Pak(next), "drip 100000");
+
+  Run();
+
+  EXPECT_EQ(ErrorText(), L"");
+  EXPECT_EQ(Milestones(), (Steps{10, 20, 50, 70, 90, 100}));
+  Steps between = DownloadSteps();
+  EXPECT_GE(between.size(), 5u);
+  EXPECT_TRUE(std::is_sorted(between.begin(), between.end()));
+  EXPECT_EQ(std::adjacent_find(between.begin(), between.end()), between.end()) << "each value once";
+}
+
+TEST_F(Worker, EmptyVersionFilePublishesNothingAndTheJarThereIsLaunched) {
+  const std::string jar = testing_support::BinaryBody(4000, 22);
+  server.Put(App("libs.txt"), "");
+  server.Put(App("update.txt"), " \r\n");
+  // Whatever an earlier run had begun to download is of no use now.
+  fs::create_directories(workDir);
+  WriteBytes(workDir / Partial(jar), jar.substr(0, 10));
+
+  for (bool hasJar : {true, false}) {
+    SCOPED_TRACE(hasJar ? "beside a jar" : "without a jar");
+    if (hasJar) PutLocalJar(jar);
+    else fs::remove(workDir / "main.jar");
+    size_t before = Requests().size();
+
+    Run();
+
+    EXPECT_EQ(ErrorText(), L"");
+    EXPECT_EQ(progress, (Steps{10, 20, 50, 70, 100}));
+    Lines requests = Requests();
+    EXPECT_EQ(Lines(requests.begin() + before, requests.end()), (Lines{App("libs.txt"), App("update.txt")}));
+    std::optional<LaunchPlan> plan = state->Plan();
+    ASSERT_TRUE(plan.has_value());
+    if (hasJar) {
+      EXPECT_EQ(ReadBytes(workDir / "main.jar"), jar);
+      EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
+    } else {
+      // As ever without a jar: the launch ends with "cod=1".
+      EXPECT_EQ(RunJavaApplication(*plan), LaunchResult::kNoJar);
+    }
+  }
 }
 
 // The run hands everything on as values: the process's current directory is not its channel.
@@ -366,6 +606,83 @@ TEST(Package, LocalJarMd5) {
   EXPECT_EQ(LocalJarMd5((dir / "main.jar").wstring()), L"");
   WriteBytes(dir / "main.jar", "abc");
   EXPECT_EQ(LocalJarMd5((dir / "main.jar").wstring()), L"900150983cd24fb0d6963f7d28e17f72");
+}
+
+// A launcher built with an update key, against a server that a man in the middle answers:
+// whatever he serves, the stored jar stays the vendor's and nothing of his is kept.
+class SignedWorker : public Worker {
+ public:
+  SignedWorker() : vendor(&test_keys::Vendor()), stranger(&test_keys::Other()) {
+    settings.updatePublicKey = vendor->PublicKey();
+  }
+  static platform::Sha256Digest Sha(const std::string& bytes) { return platform::Sha256::Of(bytes.data(), bytes.size()); }
+  std::string Signature(const platform::P256PrivateKey& key, const std::string& package, std::int64_t time) const {
+    std::wstring error;
+    std::optional<std::string> text = ComposeUpdateSignature(key, SignedFileKind::kPackage,
+                                                             platform::Utf8ToWide(Md5(package)), Sha(package), &error, time);
+    EXPECT_TRUE(text.has_value()) << Narrow(error);
+    return text.value_or("");
+  }
+  void PublishSigned(const std::string& package, const std::string& signature) {
+    Publish(package, Md5(package));
+    server.Put(App(Md5(package) + ".pak.sig"), signature);
+  }
+  const platform::P256PrivateKey* vendor;
+  const platform::P256PrivateKey* stranger;
+};
+
+TEST_F(SignedWorker, OnlyTheVendorsNewestSignedPackageIsInstalled) {
+  const std::string older = PackageOf(5000, 20), newer = PackageOf(6000, 21), foreign = PackageOf(7000, 22);
+  const std::wstring signatureError = user_texts::ForUpdateFailure(UpdateFailure::kSignature);
+  server.Put(App("libs.txt"), "");
+
+  // A signed package installs; its signing time becomes the floor.
+  PublishSigned(newer, Signature(*vendor, newer, 2000000000));
+  Run();
+  ASSERT_EQ(ErrorText(), L"");
+  EXPECT_EQ(ReadBytes(workDir / "main.jar"), newer);
+
+  struct Case {
+    const char* name;
+    std::string package, signature;  // an empty signature: none served
+  } refused[] = {
+      {"a foreign package with its right MD5 and no signature", foreign, ""},
+      {"the genuine package's signature beside a foreign package", foreign, Signature(*vendor, newer, 2000000000)},
+      {"a foreign package signed with another key", foreign, Signature(*stranger, foreign, 2100000000)},
+      {"a genuine older release replayed", older, Signature(*vendor, older, 1900000000)},
+      {"a malformed signature file", foreign, "quorvane-signature 1\ntime 2100000000\nsig AAAA\n"},
+  };
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.name);
+    server.Remove(App(Md5(c.package) + ".pak.sig"));
+    Publish(c.package, Md5(c.package));
+    if (!c.signature.empty()) server.Put(App(Md5(c.package) + ".pak.sig"), c.signature);
+    Run();
+    EXPECT_EQ(ErrorText(), signatureError);
+    EXPECT_FALSE(state->Plan().has_value());  // nothing is launched after a refused update
+    EXPECT_EQ(ReadBytes(workDir / "main.jar"), newer);
+    // Nothing of the refused package stays in the working folder, which is on the class path.
+    for (const std::string& file : WorkingFiles()) EXPECT_EQ(file.find(".pak"), std::string::npos) << file;
+  }
+
+  // A rollback that the vendor re-signs now is the newest release again and installs.
+  PublishSigned(older, Signature(*vendor, older, 2200000000));
+  Run();
+  EXPECT_EQ(ErrorText(), L"");
+  EXPECT_EQ(ReadBytes(workDir / "main.jar"), older);
+}
+
+// Signatures come only with a download: a current installation still costs two requests,
+// and says nothing about unsigned updates.
+TEST_F(SignedWorker, CurrentInstallationFetchesNoSignature) {
+  const std::string jar = PackageOf(4000, 23);
+  PutLocalJar(jar);
+  server.Put(App("libs.txt"), "");
+  PublishSigned(jar, Signature(*vendor, jar, 2000000000));
+  Run();
+  EXPECT_EQ(ErrorText(), L"");
+  EXPECT_EQ(Requests(), (Lines{App("libs.txt"), App("update.txt")}));
+  for (const std::string& line : LogLines()) EXPECT_EQ(line.find("not signed"), std::string::npos) << line;
 }
 
 }  // namespace

@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <variant>
+#include <vector>
+
 #include "branding.h"
 #include "diagnostics/program_version.h"
+#include "launch/user_texts.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "update/update_worker.h"
 
 using testing_support::NativeSeparators;
 using testing_support::TempDir;
@@ -47,6 +54,62 @@ TEST(WorkingFolder, PrepareCreatesItInTheUsersDocuments) {
   EXPECT_EQ(platform::CurrentDirectory(), before);
   EXPECT_EQ(PrepareWorkingFolder(L"", exe), std::nullopt);
   std::filesystem::remove_all(expected);
+}
+
+namespace {
+
+std::vector<std::string> Entries(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+    names.push_back(std::filesystem::relative(entry.path(), folder).generic_string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+// A Documents folder that the system names but that does not exist (an XDG setting that
+// points nowhere, a folder removed by hand) is made, with every level above it.
+TEST(WorkingFolder, EveryMissingLevelIsMade) {
+  TempDir dir;
+  const std::wstring documents = (dir / "home" / "user" / "Documents").wstring();
+  const std::wstring exe = NativeSeparators(L"C:\\Tools\\Launcher.exe");
+  const std::wstring expected = platform::JoinPath(documents, WorkingFolderName(exe));
+  EXPECT_EQ(PrepareWorkingFolder(documents, exe), expected);
+  EXPECT_TRUE(platform::IsDirectory(expected));
+}
+
+// When the working folder cannot be made (a file stands in its place, or in the place of a
+// folder above it), the run fails at its first step and writes nothing anywhere: not in
+// the current folder, not beside the file.
+TEST(WorkingFolder, FileInItsPlaceFailsTheRunAndNothingIsWritten) {
+  const std::wstring exe = NativeSeparators(L"C:\\Tools\\Launcher.exe");
+  for (bool documentsIsAFile : {false, true}) {
+    SCOPED_TRACE(documentsIsAFile ? "Documents is a file" : "the working folder is a file");
+    TempDir documents, current, install;
+    std::wstring docs = documents.WPath();
+    if (documentsIsAFile) {
+      testing_support::WriteBytes(documents / "Documents", "a file");
+      docs = (documents / "Documents").wstring();
+    } else {
+      testing_support::WriteBytes(documents / platform::WideToUtf8(WorkingFolderName(exe)), "a file");
+    }
+    EXPECT_EQ(PrepareWorkingFolder(docs, exe), std::nullopt);
+
+    testing_support::ScopedCurrentDir cd(current.Path());
+    UpdateSettings settings;
+    settings.executablePath = (install / "Tools" / "Launcher.exe").wstring();
+    settings.documentsFolder = docs;
+    settings.runtimeBaseUrl = L"http://127.0.0.1:9/install/runtime/";
+    LaunchState state;
+    std::variant<LaunchPlan, UpdateFailure> result = RunUpdate(settings, state);
+    ASSERT_TRUE(std::holds_alternative<UpdateFailure>(result));
+    EXPECT_EQ(std::get<UpdateFailure>(result), UpdateFailure::kWorkingFolder);
+    EXPECT_EQ(std::wstring(user_texts::ForUpdateFailure(UpdateFailure::kWorkingFolder)), L"创建文档目录出错！");
+    EXPECT_TRUE(Entries(current.Path()).empty());
+    EXPECT_TRUE(Entries(install.Path()).empty());
+    EXPECT_EQ(Entries(documents.Path()).size(), 1u);
+  }
 }
 
 TEST(ProgramVersion, IsTheBrandedVersion) {

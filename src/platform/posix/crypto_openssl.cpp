@@ -165,12 +165,6 @@ Sha256Digest Sha256::Finish() {
 bool Sha256::Ok() const { return state_->ok; }
 const Error& Sha256::Failure() const { return state_->failure; }
 
-Sha256Digest Sha256::Of(const void* data, std::size_t size) {
-  Sha256 hash;
-  hash.Update(data, size);
-  return hash.Finish();
-}
-
 // --- Verification --------------------------------------------------------------------
 
 bool VerifyP256Sha256Digest(const P256PublicKey& publicKey, const Sha256Digest& digest,
@@ -228,20 +222,8 @@ std::optional<P256PrivateKey> P256PrivateKey::Generate(Error* err) {
 }
 
 std::optional<P256PrivateKey> P256PrivateKey::ReadPem(const std::wstring& path, Error* err) {
-  File file;
-  if (!file.Open(path, OpenMode::kReadShared, err)) return std::nullopt;
   std::string text;
-  char buffer[4096];
-  for (;;) {
-    size_t got = 0;
-    if (!file.Read(buffer, sizeof buffer, &got, err)) return std::nullopt;
-    if (got == 0) break;
-    text.append(buffer, got);
-    if (text.size() > 65536) {
-      Fail(err, L"too large for a key file");
-      return std::nullopt;
-    }
-  }
+  if (!ReadSmallFile(path, 65536, &text, err)) return std::nullopt;
   // An "EC PARAMETERS" block before the key (`openssl ecparam -genkey` writes one) is
   // skipped by the reader, which looks for the first private key block.
   Bio bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));

@@ -4,7 +4,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -24,20 +26,54 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
+static int OpenRetrying(const std::string& name, int flags) {
+  int fd;
+  do {
+    fd = ::open(name.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// A regular file of one name, emptied, that the name itself leads to. The name is never
+// followed (O_NOFOLLOW), nor truncated before it is known to be such a file: whatever
+// else stands there (a symbolic link, a second name of another file, a FIFO) is removed
+// once and a new file made with O_EXCL, so that a link put back meanwhile fails the open
+// instead of being written through. A folder stays and fails the open.
+static int OpenOwnFile(const std::string& name) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    // O_NONBLOCK: a FIFO without a reader fails (ENXIO) instead of blocking the open.
+    int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (attempt > 0 ? O_EXCL : 0);
+    int fd = OpenRetrying(name, flags);
+    if (fd >= 0) {
+      struct stat st;
+      if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+          fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 && ftruncate(fd, 0) == 0) {
+        return fd;
+      }
+      ::close(fd);
+      errno = EPERM;
+    } else if (errno != ELOOP && errno != ENXIO) {
+      return -1;  // missing folder, no access, a folder in the way
+    }
+    if (attempt > 0 || ::unlink(name.c_str()) != 0) return -1;
+  }
+  return -1;
+}
+
 bool File::Open(const std::wstring& path, OpenMode mode, Error* err) {
   Close();
   int flags = O_CLOEXEC;
   switch (mode) {
     case OpenMode::kReadExclusive:
-    case OpenMode::kReadShared: flags |= O_RDONLY; break;
+    case OpenMode::kReadShared:
+    case OpenMode::kReadDenyWriters: flags |= O_RDONLY; break;
+    case OpenMode::kWriteCreateSharedOwnFile: break;
     case OpenMode::kWriteCreateExclusive:
     case OpenMode::kWriteCreateShared: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case OpenMode::kReadWriteKeepLocked: flags |= O_RDWR | O_CREAT; break;
   }
   std::string name = WideToUtf8(path);
-  int fd;
-  do {
-    fd = ::open(name.c_str(), flags, 0666);
-  } while (fd < 0 && errno == EINTR);
+  int fd = mode == OpenMode::kWriteCreateSharedOwnFile ? OpenOwnFile(name) : OpenRetrying(name, flags);
   if (fd < 0) {
     SetLastSystemError(err);
     return false;
@@ -47,6 +83,13 @@ bool File::Open(const std::wstring& path, OpenMode mode, Error* err) {
   if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     errno = EISDIR;
+    SetLastSystemError(err);
+    return false;
+  }
+  if (mode == OpenMode::kReadWriteKeepLocked && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int code = errno == EWOULDBLOCK ? EBUSY : errno;
+    ::close(fd);
+    errno = code;
     SetLastSystemError(err);
     return false;
   }
@@ -92,12 +135,47 @@ std::int64_t File::Length() {
   return st.st_size;
 }
 
+bool File::Seek(std::int64_t offset, Error* err) {
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    SetLastSystemError(err);
+    return false;
+  }
+  return true;
+}
+
+bool File::Resize(std::int64_t size, Error* err) {
+  int rc;
+  do {
+    rc = ::ftruncate(fd_, static_cast<off_t>(size));
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    SetLastSystemError(err);
+    return false;
+  }
+  return Seek(size, err);
+}
+
 bool File::FlushToDisk(Error* err) {
   if (fsync(fd_) != 0) {
     SetLastSystemError(err);
     return false;
   }
   return true;
+}
+
+bool File::TryLock(bool exclusive) {
+  // flock belongs to the open file description: a second open in this process conflicts
+  // as another process's would.
+  int op = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+  int result;
+  do {
+    result = ::flock(fd_, op);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+void File::Unlock() {
+  if (fd_ >= 0) ::flock(fd_, LOCK_UN);
 }
 
 void File::Close() {
@@ -145,6 +223,12 @@ bool FileExists(const std::wstring& path) {
 }  // namespace platform
 
 namespace platform {
+
+std::int64_t StampClockNow() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
 static bool StampOfStat(const struct stat& st, FileStamp* stamp) {
   if (!S_ISREG(st.st_mode)) return false;

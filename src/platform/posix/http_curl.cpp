@@ -183,12 +183,6 @@ void SetError(Error* err, std::uint32_t code, std::wstring message) {
 
 }  // namespace
 
-bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpTimeouts& timeouts) {
-  HttpOptions options;
-  options.timeouts = timeouts;
-  return HttpGet(url, sink, err, options);
-}
-
 bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOptions& options) {
   InitHttp();
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());

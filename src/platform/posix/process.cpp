@@ -1,8 +1,14 @@
 // Linux: running a program with fork and exec.
 #include <errno.h>
+#include <limits.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/process.h"
 
@@ -78,6 +84,27 @@ int RunProgram(const ProgramRun& run, Error* err) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+bool EndProcess(unsigned long pid) {
+  if (pid == 0 || pid > static_cast<unsigned long>(INT_MAX)) return false;
+  return kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+}
+
+std::uint64_t PeakMemoryBytes() {
+  // VmHWM is the resident set's high-water mark, in kB.
+  FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) return 0;
+  char line[256];
+  std::uint64_t kb = 0;
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::strncmp(line, "VmHWM:", 6) == 0) {
+      kb = std::strtoull(line + 6, nullptr, 10);
+      break;
+    }
+  }
+  std::fclose(status);
+  return kb * 1024;
 }
 
 }  // namespace platform

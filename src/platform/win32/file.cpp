@@ -18,10 +18,50 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
+// A regular file of one name, emptied, that the name itself leads to. The name is opened
+// as it stands (FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link or junction is not followed)
+// and without truncating; whatever is not a plain file of one name (a reparse point, a
+// hard link of another file) is deleted once and a new file made with CREATE_NEW, so that
+// a link put back meanwhile fails the open instead of being written through. A folder
+// stays and fails the open.
+static HANDLE OpenOwnFile(const std::wstring& path) {
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, share, nullptr, attempt == 0 ? OPEN_ALWAYS : CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return h;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool own = GetFileInformationByHandle(h, &info) &&
+               !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+               info.nNumberOfLinks == 1;
+    // A fresh handle stands at the start: SetEndOfFile empties the file.
+    if (own && SetEndOfFile(h)) return h;
+    CloseHandle(h);
+    if (attempt > 0 || !DeleteFileW(path.c_str())) break;
+  }
+  if (GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_ACCESS_DENIED);
+  return INVALID_HANDLE_VALUE;
+}
+
 bool File::Open(const std::wstring& path, OpenMode mode, Error* err) {
   Close();
+  if (mode == OpenMode::kWriteCreateSharedOwnFile) {
+    HANDLE h = OpenOwnFile(path);
+    if (h == INVALID_HANDLE_VALUE) {
+      SetLastSystemError(err);
+      return false;
+    }
+    handle_ = h;
+    return true;
+  }
   DWORD access = 0, share = 0, disposition = 0;
   switch (mode) {
+    case OpenMode::kReadDenyWriters:
+      access = GENERIC_READ;
+      share = FILE_SHARE_READ;
+      disposition = OPEN_EXISTING;
+      break;
+    case OpenMode::kWriteCreateSharedOwnFile: break;
     case OpenMode::kReadExclusive: access = GENERIC_READ; disposition = OPEN_EXISTING; break;
     case OpenMode::kReadShared:
       access = GENERIC_READ;
@@ -33,6 +73,10 @@ bool File::Open(const std::wstring& path, OpenMode mode, Error* err) {
       access = GENERIC_WRITE;
       share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
       disposition = CREATE_ALWAYS;
+      break;
+    case OpenMode::kReadWriteKeepLocked:
+      access = GENERIC_READ | GENERIC_WRITE;
+      disposition = OPEN_ALWAYS;
       break;
   }
   HANDLE h = CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -79,12 +123,43 @@ std::int64_t File::Length() {
   return size.QuadPart;
 }
 
+bool File::Seek(std::int64_t offset, Error* err) {
+  LARGE_INTEGER to;
+  to.QuadPart = offset;
+  if (!SetFilePointerEx(static_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN)) {
+    SetLastSystemError(err);
+    return false;
+  }
+  return true;
+}
+
+bool File::Resize(std::int64_t size, Error* err) {
+  if (!Seek(size, err)) return false;
+  if (!SetEndOfFile(static_cast<HANDLE>(handle_))) {
+    SetLastSystemError(err);
+    return false;
+  }
+  return true;
+}
+
 bool File::FlushToDisk(Error* err) {
   if (!FlushFileBuffers(static_cast<HANDLE>(handle_))) {
     SetLastSystemError(err);
     return false;
   }
   return true;
+}
+
+// One byte at the start stands for the whole file: a lock beyond the end is allowed.
+bool File::TryLock(bool exclusive) {
+  OVERLAPPED at{};
+  DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+  return handle_ != nullptr && LockFileEx(static_cast<HANDLE>(handle_), flags, 0, 1, 0, &at);
+}
+
+void File::Unlock() {
+  OVERLAPPED at{};
+  if (handle_ != nullptr) UnlockFileEx(static_cast<HANDLE>(handle_), 0, 1, 0, &at);
 }
 
 void File::Close() {
@@ -128,6 +203,12 @@ bool FileExists(const std::wstring& path) {
 }  // namespace platform
 
 namespace platform {
+
+std::int64_t StampClockNow() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return (static_cast<std::int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
 
 static bool StampOfHandle(HANDLE h, FileStamp* stamp) {
   BY_HANDLE_FILE_INFORMATION info;

@@ -251,12 +251,6 @@ bool ReadHead(HINTERNET request, DWORD status, HttpResponseHead* head, Error* er
 
 }  // namespace
 
-bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpTimeouts& timeouts) {
-  HttpOptions options;
-  options.timeouts = timeouts;
-  return HttpGet(url, sink, err, options);
-}
-
 bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOptions& options) {
   TransferPace pace(options, Clock::now());
   // A failed call after the deadline has passed failed because of it (the waits are cut

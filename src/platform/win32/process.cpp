@@ -1,5 +1,6 @@
 // Windows: running a program with CreateProcessW.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cwchar>
 #include <cwctype>
@@ -101,6 +102,21 @@ int RunProgram(const ProgramRun& run, Error* err) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return static_cast<int>(code);
+}
+
+bool EndProcess(unsigned long pid) {
+  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return false;
+  BOOL ended = TerminateProcess(process, 1);
+  CloseHandle(process);
+  return ended != 0;
+}
+
+std::uint64_t PeakMemoryBytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PeakWorkingSetSize;
 }
 
 }  // namespace platform
