@@ -23,10 +23,7 @@ bool ReadSmallFile(const std::wstring& path, std::size_t limit, std::string* con
     std::size_t got = 0;
     bool ok = file.Read(buffer, sizeof buffer, &got, err);
     if (ok && got > 0) content->append(buffer, got);
-    if (ok && content->size() > limit && err != nullptr) {
-      err->code = 0;
-      err->message = L"larger than " + std::to_wstring(limit) + L" bytes";
-    }
+    if (ok && content->size() > limit) SetFailure(err, L"larger than " + std::to_wstring(limit) + L" bytes");
     if (!ok || content->size() > limit) {
       // A key file's bytes must not linger in freed memory.
       std::fill(content->begin(), content->end(), '\0');

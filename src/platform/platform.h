@@ -22,6 +22,16 @@ struct Error {
   std::wstring message;
 };
 
+// Fills *err (when given) with a failure the caller describes itself; always false, so that
+// a failing path can end with `return SetFailure(err, ...)`.
+inline bool SetFailure(Error* err, Error failure) {
+  if (err != nullptr) *err = std::move(failure);
+  return false;
+}
+inline bool SetFailure(Error* err, std::wstring message, std::uint32_t code = 0) {
+  return SetFailure(err, Error{code, std::move(message)});
+}
+
 // Fills *err (when given) from the calling thread's last system error (errno / GetLastError).
 void SetLastSystemError(Error* err);
 

@@ -38,13 +38,13 @@ class BodyCollector : public platform::HttpSink {
     if (size > capacity_ - used_) {
       // Only a body of unknown length grows; the client never delivers more than announced.
       if (known_ || size > maxLength_ - used_) {
-        Fail(err, L"response body larger than " + std::to_wstring(known_ ? capacity_ : maxLength_) + L" bytes");
+        platform::SetFailure(err, L"response body larger than " + std::to_wstring(known_ ? capacity_ : maxLength_) + L" bytes");
         return false;
       }
       std::size_t wanted = used_ + size;
       std::size_t grown = capacity_ > maxLength_ / 2 ? maxLength_ : std::max(capacity_ * 2, wanted);
       if (!Grow(grown)) {
-        Fail(err, L"out of memory for a response body of " + std::to_wstring(wanted) + L" bytes");
+        platform::SetFailure(err, L"out of memory for a response body of " + std::to_wstring(wanted) + L" bytes");
         return false;
       }
     }
@@ -82,13 +82,6 @@ class BodyCollector : public platform::HttpSink {
     block_ = std::move(bigger);
     capacity_ = capacity;
     return true;
-  }
-
-  static void Fail(platform::Error* err, std::wstring message) {
-    if (err) {
-      err->code = 0;
-      err->message = std::move(message);
-    }
   }
 
   std::size_t maxLength_;

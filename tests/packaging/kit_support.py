@@ -10,6 +10,9 @@ import threading
 import time
 
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from display_lock import claim_display  # noqa: E402
+
 def run(cmd, env=None, cwd=None, timeout=900, check=True, stdout_only=False):
     """Runs a command; returns its exit status and its output (standard output and error
     together, or standard output alone). Raises with the output when check fails."""
@@ -207,17 +210,7 @@ class Xvfb:
         self.proc = None
 
     def start(self):
-        lock = "/tmp/.X%d-lock" % self.number
-        if os.path.exists(lock):
-            try:
-                pid = int(open(lock).read().strip())
-                os.kill(pid, 0)
-                raise RuntimeError("display %s is in use by process %d" % (self.display, pid))
-            except (ValueError, ProcessLookupError):
-                os.remove(lock)  # left behind by an X server that is gone
-                socket_path = "/tmp/.X11-unix/X%d" % self.number
-                if os.path.exists(socket_path):
-                    os.remove(socket_path)
+        claim_display(self.number)
         self.proc = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1024x768x24",
                                       "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)

@@ -40,16 +40,6 @@ Error OpenSslError(const wchar_t* what) {
   return e;
 }
 
-void Fail(Error* err, Error e) {
-  if (err != nullptr) *err = std::move(e);
-}
-
-void Fail(Error* err, const std::wstring& message) {
-  Error e;
-  e.message = message;
-  Fail(err, std::move(e));
-}
-
 struct PkeyDeleter {
   void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
 };
@@ -211,11 +201,11 @@ std::optional<P256PrivateKey> P256PrivateKey::Generate(Error* err) {
   auto impl = std::make_unique<Impl>();
   impl->key.reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", kCurveName));
   if (!impl->key) {
-    Fail(err, OpenSslError(L"generating a P-256 key"));
+    SetFailure(err, OpenSslError(L"generating a P-256 key"));
     return std::nullopt;
   }
   if (!PublicXY(impl->key.get(), &impl->publicKey)) {
-    Fail(err, OpenSslError(L"reading the new key's public point"));
+    SetFailure(err, OpenSslError(L"reading the new key's public point"));
     return std::nullopt;
   }
   return P256PrivateKey(std::move(impl));
@@ -232,12 +222,12 @@ std::optional<P256PrivateKey> P256PrivateKey::ReadPem(const std::wstring& path, 
   if (bio) impl->key.reset(PEM_read_bio_PrivateKey(bio.get(), nullptr, NoPassword, nullptr));
   OPENSSL_cleanse(text.data(), text.size());
   if (!impl->key) {
-    Fail(err, OpenSslError(L"no unencrypted PEM private key"));
+    SetFailure(err, OpenSslError(L"no unencrypted PEM private key"));
     return std::nullopt;
   }
   if (!PublicXY(impl->key.get(), &impl->publicKey)) {
     ERR_clear_error();
-    Fail(err, L"not a key of the curve P-256 (prime256v1)");
+    SetFailure(err, L"not a key of the curve P-256 (prime256v1)");
     return std::nullopt;
   }
   return P256PrivateKey(std::move(impl));
@@ -247,7 +237,7 @@ bool P256PrivateKey::WritePem(const std::wstring& path, Error* err) const {
   Bio bio(BIO_new(BIO_s_mem()));
   if (!bio || PEM_write_bio_PrivateKey(bio.get(), impl_->key.get(), nullptr, nullptr, 0, nullptr,
                                        nullptr) != 1) {
-    Fail(err, OpenSslError(L"encoding the key"));
+    SetFailure(err, OpenSslError(L"encoding the key"));
     return false;
   }
   char* pem = nullptr;
@@ -297,7 +287,7 @@ std::optional<P256Signature> P256PrivateKey::SignDigest(const Sha256Digest& dige
   size_t derLength = sizeof der;
   if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
       EVP_PKEY_sign(ctx.get(), der, &derLength, digest.data(), digest.size()) != 1) {
-    Fail(err, OpenSslError(L"signing"));
+    SetFailure(err, OpenSslError(L"signing"));
     return std::nullopt;
   }
   const unsigned char* in = der;
@@ -305,7 +295,7 @@ std::optional<P256Signature> P256PrivateKey::SignDigest(const Sha256Digest& dige
   P256Signature rs{};
   if (!sig || BN_bn2binpad(ECDSA_SIG_get0_r(sig.get()), rs.data(), 32) != 32 ||
       BN_bn2binpad(ECDSA_SIG_get0_s(sig.get()), rs.data() + 32, 32) != 32) {
-    Fail(err, OpenSslError(L"decoding the signature"));
+    SetFailure(err, OpenSslError(L"decoding the signature"));
     return std::nullopt;
   }
   return rs;

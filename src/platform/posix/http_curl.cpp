@@ -175,11 +175,6 @@ int OnProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t 
 
 std::string UserAgent() { return WideToUtf8(ProgramName()); }
 
-void SetError(Error* err, std::uint32_t code, std::wstring message) {
-  if (err == nullptr) return;
-  err->code = code;
-  err->message = std::move(message);
-}
 
 }  // namespace
 
@@ -187,7 +182,7 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   InitHttp();
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
   if (!curl) {
-    SetError(err, CURLE_FAILED_INIT, Utf8ToWide(curl_easy_strerror(CURLE_FAILED_INIT)));
+    SetFailure(err, Utf8ToWide(curl_easy_strerror(CURLE_FAILED_INIT)), static_cast<std::uint32_t>(CURLE_FAILED_INIT));
     return false;
   }
   const auto start = Clock::now();
@@ -247,7 +242,7 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
     return true;
   }
   if (t.limit != TransferPace::kNone) {
-    SetError(err, CURLE_OPERATION_TIMEDOUT, t.pace.Describe(t.limit));
+    SetFailure(err, t.pace.Describe(t.limit), static_cast<std::uint32_t>(CURLE_OPERATION_TIMEDOUT));
     return false;
   }
   if (t.stalled) {
@@ -255,21 +250,21 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
     std::swprintf(text, 96, L"%ls: no data for %u ms",
                   Utf8ToWide(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)).c_str(),
                   static_cast<unsigned>(t.idleMs));
-    SetError(err, CURLE_OPERATION_TIMEDOUT, text);
+    SetFailure(err, text, static_cast<std::uint32_t>(CURLE_OPERATION_TIMEDOUT));
     return false;
   }
   // A redirect refused by CURLOPT_REDIR_PROTOCOLS_STR or by OnRequest.
   const bool toHttp = StartsWithNoCase(t.location.c_str(), t.location.size(), "http:");
   if (t.downgrade || (rc == CURLE_UNSUPPORTED_PROTOCOL && secureStart && toHttp)) {
-    SetError(err, rc, L"redirect from https to http refused: " + Utf8ToWide(t.location));
+    SetFailure(err, L"redirect from https to http refused: " + Utf8ToWide(t.location), static_cast<std::uint32_t>(rc));
     return false;
   }
   if (rc == CURLE_UNSUPPORTED_PROTOCOL && !t.location.empty() &&
       http_internal::IsFollowedRedirect(static_cast<unsigned>(t.status))) {
-    SetError(err, rc, L"redirect to an address other than http or https refused: " + Utf8ToWide(t.location));
+    SetFailure(err, L"redirect to an address other than http or https refused: " + Utf8ToWide(t.location), static_cast<std::uint32_t>(rc));
     return false;
   }
-  SetError(err, rc, Utf8ToWide(detail[0] ? detail : curl_easy_strerror(rc)));
+  SetFailure(err, Utf8ToWide(detail[0] ? detail : curl_easy_strerror(rc)), static_cast<std::uint32_t>(rc));
   return false;
 }
 

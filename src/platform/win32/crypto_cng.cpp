@@ -29,16 +29,6 @@ Error CngError(const wchar_t* call, NTSTATUS status) {
   return e;
 }
 
-void Fail(Error* err, Error e) {
-  if (err != nullptr) *err = std::move(e);
-}
-
-void Fail(Error* err, const std::wstring& message) {
-  Error e;
-  e.message = message;
-  Fail(err, std::move(e));
-}
-
 class Algorithm {
  public:
   explicit Algorithm(const wchar_t* name) {
@@ -382,17 +372,17 @@ P256PrivateKey& P256PrivateKey::operator=(P256PrivateKey&& other) noexcept = def
 std::optional<P256PrivateKey> P256PrivateKey::Generate(Error* err) {
   auto impl = std::make_unique<Impl>();
   if (!impl->algorithm.get()) {
-    Fail(err, CngError(L"BCryptOpenAlgorithmProvider(ECDSA_P256)", impl->algorithm.status()));
+    SetFailure(err, CngError(L"BCryptOpenAlgorithmProvider(ECDSA_P256)", impl->algorithm.status()));
     return std::nullopt;
   }
   NTSTATUS status = BCryptGenerateKeyPair(impl->algorithm.get(), impl->key.out(), 256, 0);
   if (!Succeeded(status)) {
-    Fail(err, CngError(L"BCryptGenerateKeyPair", status));
+    SetFailure(err, CngError(L"BCryptGenerateKeyPair", status));
     return std::nullopt;
   }
   status = BCryptFinalizeKeyPair(impl->key.get(), 0);
   if (!Succeeded(status)) {
-    Fail(err, CngError(L"BCryptFinalizeKeyPair", status));
+    SetFailure(err, CngError(L"BCryptFinalizeKeyPair", status));
     return std::nullopt;
   }
   // BCRYPT_ECCKEY_BLOB, then X, Y and d, each 32 bytes big-endian.
@@ -402,7 +392,7 @@ std::optional<P256PrivateKey> P256PrivateKey::Generate(Error* err) {
       BCryptExportKey(impl->key.get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, blob, sizeof blob, &got, 0);
   if (!Succeeded(status) || got != sizeof blob) {
     SecureZeroMemory(blob, sizeof blob);
-    Fail(err, CngError(L"BCryptExportKey(ECCPRIVATE_BLOB)", status));
+    SetFailure(err, CngError(L"BCryptExportKey(ECCPRIVATE_BLOB)", status));
     return std::nullopt;
   }
   std::memcpy(impl->parts.xy, blob + sizeof(BCRYPT_ECCKEY_BLOB), 2 * kCoordinate);
@@ -425,11 +415,11 @@ std::optional<P256PrivateKey> P256PrivateKey::ReadPem(const std::wstring& path, 
   SecureZeroMemory(text.data(), text.size());
   SecureZeroMemory(der.data(), der.size());
   if (!parsed) {
-    Fail(err, why);
+    SetFailure(err, why);
     return std::nullopt;
   }
   if (!impl->algorithm.get()) {
-    Fail(err, CngError(L"BCryptOpenAlgorithmProvider(ECDSA_P256)", impl->algorithm.status()));
+    SetFailure(err, CngError(L"BCryptOpenAlgorithmProvider(ECDSA_P256)", impl->algorithm.status()));
     return std::nullopt;
   }
   std::uint8_t blob[sizeof(BCRYPT_ECCKEY_BLOB) + 3 * kCoordinate];
@@ -441,7 +431,7 @@ std::optional<P256PrivateKey> P256PrivateKey::ReadPem(const std::wstring& path, 
                                         impl->key.out(), blob, sizeof blob, 0);
   SecureZeroMemory(blob, sizeof blob);
   if (!Succeeded(status)) {
-    Fail(err, CngError(L"BCryptImportKeyPair(ECCPRIVATE_BLOB)", status));
+    SetFailure(err, CngError(L"BCryptImportKeyPair(ECCPRIVATE_BLOB)", status));
     return std::nullopt;
   }
   return P256PrivateKey(std::move(impl));
@@ -484,7 +474,7 @@ std::optional<P256Signature> P256PrivateKey::SignDigest(const Sha256Digest& dige
                                    static_cast<ULONG>(digest.size()), signature.data(),
                                    static_cast<ULONG>(signature.size()), &got, 0);
   if (!Succeeded(status) || got != signature.size()) {
-    Fail(err, CngError(L"BCryptSignHash", status));
+    SetFailure(err, CngError(L"BCryptSignHash", status));
     return std::nullopt;
   }
   return signature;

@@ -132,11 +132,7 @@ std::wstring MessageFor(DWORD code) {
 }
 
 bool Fail(Error* err, DWORD code, std::wstring message) {
-  if (err) {
-    err->code = code;
-    err->message = std::move(message);
-  }
-  return false;
+  return SetFailure(err, std::move(message), code);
 }
 
 bool Fail(Error* err, DWORD code) { return Fail(err, code, MessageFor(code)); }

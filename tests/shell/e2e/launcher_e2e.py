@@ -33,6 +33,9 @@ import time
 import unittest
 import urllib.parse
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from display_lock import claim_display  # noqa: E402
+
 A = None          # the command line
 SERVER = None     # the running web servers
 DISPLAY = None    # ":N"
@@ -62,17 +65,7 @@ class Display:
         self.procs = []
 
     def start(self):
-        lock = "/tmp/.X%d-lock" % self.number
-        if os.path.exists(lock):
-            try:
-                pid = int(open(lock).read().strip())
-                os.kill(pid, 0)
-                raise RuntimeError("display :%d is in use by process %d" % (self.number, pid))
-            except (ValueError, ProcessLookupError):
-                os.remove(lock)  # left behind by an X server that is gone
-                socket_path = "/tmp/.X11-unix/X%d" % self.number
-                if os.path.exists(socket_path):
-                    os.remove(socket_path)
+        claim_display(self.number)
         xvfb = subprocess.Popen(["Xvfb", ":%d" % self.number, "-screen", "0", "1024x768x24",
                                  "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
