@@ -13,6 +13,7 @@
 #include <cstring>
 #include <thread>
 
+#include "base/text.h"
 #include "launch/launch_state.h"
 #include "launch/user_texts.h"
 #include "platform/http.h"
@@ -24,22 +25,22 @@
 int main(int argc, char** argv) {
   platform::InitHttp();
   if (argc == 4 && std::strcmp(argv[1], "fetch") == 0) {
-    std::wstring file = platform::Utf8ToWide(argv[3]);
+    std::wstring file = base::Utf8ToWide(argv[3]);
     platform::RemoveFile(file);
-    std::optional<DownloadedFile> got = DownloadResumable(platform::Utf8ToWide(argv[2]), file);
+    std::optional<DownloadedFile> got = DownloadResumable(base::Utf8ToWide(argv[2]), file);
     if (!got) return 1;
-    std::printf("%lld %s\n", static_cast<long long>(got->length), platform::WideToUtf8(got->md5).c_str());
+    std::printf("%lld %s\n", static_cast<long long>(got->length), base::WideToUtf8(got->md5).c_str());
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "update") == 0) {
     UpdateSettings settings = UpdateSettings::ForThisProcess();
-    settings.runtimeBaseUrl = platform::Utf8ToWide(argv[2]);
+    settings.runtimeBaseUrl = base::Utf8ToWide(argv[2]);
     LaunchState state;
     std::thread worker([&] { RunUpdateAndPublish(settings, state); });
     worker.join();
     std::printf("%llu\n", static_cast<unsigned long long>(platform::PeakMemoryBytes()));
     if (std::optional<UpdateFailure> failure = state.Failure()) {
-      std::fprintf(stderr, "%s\n", platform::WideToUtf8(user_texts::ForUpdateFailure(*failure)).c_str());
+      std::fprintf(stderr, "%s\n", base::WideToUtf8(user_texts::ForUpdateFailure(*failure)).c_str());
       return 1;
     }
     return state.Progress() == 100 ? 0 : 1;

@@ -10,7 +10,7 @@
 #include "branding.h"
 #include "diagnostics/log.h"
 #include "javahost/java_launch_internal.h"
-#include "javahost/runtime_layout.h"
+#include "platform/jvm_environment.h"
 #include "javahost/temp_jar.h"
 #include "platform/platform.h"
 
@@ -57,12 +57,8 @@ std::wstring JvmLoadFolder(const std::wstring& jvmPath) {
 }
 
 platform::DynamicLibrary LoadJvmLibrary(const std::wstring& jvmPath, platform::Error* err) {
-  std::wstring saved = platform::CurrentDirectory();
-  // A current directory that cannot be told could not be restored: leave it alone then.
-  if (!saved.empty()) platform::ChangeCurrentDirectory(JvmLoadFolder(jvmPath));
   platform::DynamicLibrary library;
-  library.Load(jvmPath, err);
-  if (!saved.empty()) platform::ChangeCurrentDirectory(saved);
+  library.Load(jvmPath, err, JvmLoadFolder(jvmPath));
   return library;
 }
 
@@ -111,7 +107,7 @@ LaunchResult RunJavaMain(const std::wstring& jvmPath, const std::vector<std::wst
   }
 
   theLog.Write(L"start create java vm.");
-  PrepareLocaleForJvm();
+  platform::PrepareLocaleForJvm();
   auto createJavaVm = reinterpret_cast<CreateJavaVmFunction>(library.Symbol("JNI_CreateJavaVM"));
   JavaVM* vm = nullptr;
   JNIEnv* env = nullptr;

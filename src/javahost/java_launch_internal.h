@@ -9,12 +9,12 @@
 
 namespace javahost {
 
-// The runtime's folder that is current while its library loads, so that the libraries it
-// depends on are found: the path cut at its second separator from the end
-// (java\bin\client\jvm.dll -> java\bin). The whole path when it has fewer than two.
+// The runtime's folder in which the libraries its VM library depends on are found: the
+// path cut at its second separator from the end (java\bin\client\jvm.dll -> java\bin).
+// The whole path when it has fewer than two.
 std::wstring JvmLoadFolder(const std::wstring& jvmPath);
-// Loads the VM library with JvmLoadFolder as the current directory and restores the
-// current directory afterwards, whatever the load gave. Not loaded on failure, with *err set.
+// Loads the VM library, its dependencies found in JvmLoadFolder, without touching the
+// process's current directory. Not loaded on failure, with *err set.
 platform::DynamicLibrary LoadJvmLibrary(const std::wstring& jvmPath, platform::Error* err);
 
 struct JvmOptions {

@@ -1,7 +1,7 @@
 #include "javahost/runtime_location.h"
 
 #include "diagnostics/log.h"
-#include "javahost/runtime_layout.h"
+#include "platform/jvm_environment.h"
 #include "platform/platform.h"
 
 std::optional<std::wstring> FindRuntimeLibrary(const std::wstring& executablePath) {
@@ -9,7 +9,7 @@ std::optional<std::wstring> FindRuntimeLibrary(const std::wstring& executablePat
   std::wstring folder = platform::FolderOf(executablePath);
 
   std::wstring first;
-  for (const std::wstring& candidate : RuntimeLibraryCandidates()) {
+  for (const std::wstring& candidate : platform::RuntimeLibraryCandidates()) {
     std::wstring path = platform::JoinPath(folder, candidate);
     if (first.empty()) first = path;
     platform::File file;

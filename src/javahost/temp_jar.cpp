@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/text.h"
 #include "branding.h"
 #include "diagnostics/log.h"
 #include "platform/atomic_file.h"
@@ -138,7 +139,7 @@ bool ReadJarFile(const std::wstring& fileName, std::vector<std::uint8_t>* bytes)
 
 std::wstring TempJarName(const std::wstring& workingFolder) {
   std::uint32_t hash = 2166136261u;
-  for (unsigned char c : platform::WideToUtf8(workingFolder)) {
+  for (unsigned char c : base::WideToUtf8(workingFolder)) {
     hash ^= c;
     hash *= 16777619u;
   }

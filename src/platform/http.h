@@ -86,11 +86,6 @@ class HttpSink {
   virtual bool Append(const void* data, std::size_t size, Error* err) = 0;
 };
 
-// A hint that `size` bytes at `data` are about to receive a large body. Filling fresh
-// memory costs one page fault per page; where the system offers large pages for such a
-// block (Linux) this asks for them. Changes nothing about the block's content or life.
-void PrepareLargeBlock(void* data, std::size_t size);
-
 // One GET of `url` (http:// or https://, certificates checked against the system's
 // store). The request is sent once; nothing is cached; the user agent is the executable's
 // name without its extension.

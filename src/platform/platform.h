@@ -76,9 +76,7 @@ std::wstring ThreadAnsiToWide(const std::string& bytes);
 // file. On Windows a path the code page cannot represent is given by its short (8.3) name,
 // where the volume has one, rather than as question marks.
 std::string PathInAnsiCodePage(const std::wstring& path);
-// UTF-8, whatever the platform: for file names handed to POSIX calls and for tools.
-std::string WideToUtf8(const std::wstring& text);
-std::wstring Utf8ToWide(const std::string& bytes);
+// UTF-8, whatever the platform, is base::WideToUtf8 / base::Utf8ToWide (base/text.h).
 
 // --- Time, output --------------------------------------------------------------------
 

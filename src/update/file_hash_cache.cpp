@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "base/text.h"
 #include "platform/platform.h"
 #include "platform/stamp_record.h"
 #include "update/md5_checksum.h"
@@ -22,7 +23,7 @@ void WriteRecord(const std::wstring& path, const platform::FileStamp& stamp, std
   platform::StampRecord record(kRecordKind);
   record.SetNumber("taken", takenAt);
   record.SetStamp("file", stamp);
-  record.Set("md5", platform::WideToUtf8(md5));
+  record.Set("md5", base::WideToUtf8(md5));
   if (!record.Write(FileMd5RecordPath(path))) platform::RemoveFile(FileMd5RecordPath(path));
 }
 
@@ -39,7 +40,7 @@ std::wstring FileMd5(const std::wstring& path) {
     std::optional<std::string> md5 = record.Get("md5");
     if (recorded && recordedAt && md5 && IsMd5Text(*md5) && *recorded == stamp &&
         platform::StampIsSettled(stamp, *recordedAt)) {
-      return platform::Utf8ToWide(*md5);
+      return base::Utf8ToWide(*md5);
     }
   }
 
@@ -56,7 +57,7 @@ std::wstring FileMd5(const std::wstring& path) {
 void RememberFileMd5(const std::wstring& path, const std::wstring& md5) {
   std::int64_t takenAt = platform::StampClockNow();
   platform::FileStamp stamp;
-  if (platform::StampOf(path, &stamp) && IsMd5Text(platform::WideToUtf8(md5))) {
+  if (platform::StampOf(path, &stamp) && IsMd5Text(base::WideToUtf8(md5))) {
     WriteRecord(path, stamp, takenAt, md5);
   } else {
     platform::RemoveFile(FileMd5RecordPath(path));

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -66,7 +67,7 @@ platform::Sha256Digest MessageDigest(SignedFileKind kind, const std::wstring& na
   message += kDomain;
   message += "\nkind ";
   message += kind == SignedFileKind::kPackage ? "package" : "library";
-  message += "\nname " + platform::WideToUtf8(name);
+  message += "\nname " + base::WideToUtf8(name);
   message += "\ntime " + std::to_string(time);
   message += "\nsha256 " + Hex(fileSha256.data(), fileSha256.size()) + "\n";
   return platform::Sha256::Of(message.data(), message.size());

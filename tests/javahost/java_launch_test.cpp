@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "branding.h"
 #include "javahost/java_launch_internal.h"
 #include "javahost/temp_jar.h"
@@ -172,7 +173,7 @@ TEST(JvmLoadFolder, CutsAtTheSecondSeparatorFromTheEnd) {
       {NativeSeparators(L"\\bin\\jvm.dll"), L""},
   };
   for (const Row& row : rows)
-    EXPECT_EQ(javahost::JvmLoadFolder(row.path), row.folder) << platform::WideToUtf8(row.path);
+    EXPECT_EQ(javahost::JvmLoadFolder(row.path), row.folder) << base::WideToUtf8(row.path);
 }
 
 // A runtime laid out as the launcher expects, whose "VM library" is the test library.
@@ -187,7 +188,7 @@ class LoadJvmLibraryTest : public ::testing::Test {
   fs::path library = runtime / "bin" / "client" / launch_cases::NotAJvmLibrary().filename();
 };
 
-TEST_F(LoadJvmLibraryTest, LoadsFromTheBinFolderAndRestoresTheCurrentFolder) {
+TEST_F(LoadJvmLibraryTest, LoadsWithoutMovingTheCurrentFolder) {
   // The forward-slash form of the path must be cut the same way.
   std::wstring slashed = library.wstring();
   for (wchar_t& c : slashed)
@@ -197,11 +198,11 @@ TEST_F(LoadJvmLibraryTest, LoadsFromTheBinFolderAndRestoresTheCurrentFolder) {
     testing_support::ScopedCurrentDir cd(elsewhere.Path());
     platform::Error err;
     platform::DynamicLibrary loaded = javahost::LoadJvmLibrary(path, &err);
-    ASSERT_TRUE(loaded.IsLoaded()) << platform::WideToUtf8(err.message);
+    ASSERT_TRUE(loaded.IsLoaded()) << base::WideToUtf8(err.message);
     EXPECT_TRUE(fs::equivalent(fs::current_path(), elsewhere.Path()));
     auto loadedIn = reinterpret_cast<const wchar_t* (*)()>(loaded.Symbol("TestLibraryLoadedIn"));
     ASSERT_NE(loadedIn, nullptr);
-    EXPECT_TRUE(fs::equivalent(fs::path(loadedIn()), runtime / "bin")) << fs::path(loadedIn()).string();
+    EXPECT_TRUE(fs::equivalent(fs::path(loadedIn()), elsewhere.Path())) << fs::path(loadedIn()).string();
     EXPECT_EQ(loaded.Symbol("JNI_CreateJavaVM"), nullptr);
     loaded.Unload();
     // The next round loads a fresh copy: a loaded module would not run its start-up again.
@@ -210,7 +211,34 @@ TEST_F(LoadJvmLibraryTest, LoadsFromTheBinFolderAndRestoresTheCurrentFolder) {
   }
 }
 
-TEST_F(LoadJvmLibraryTest, FailedLoadGivesTheSystemsErrorAndRestoresTheCurrentFolder) {
+#ifdef _WIN32
+// Windows only: Linux libraries carry their own search path ($ORIGIN in libjvm.so), and the
+// system's loader searches nothing the launcher could add to.
+TEST_F(LoadJvmLibraryTest, FindsWhatTheLibraryImportsInTheRuntimesBinFolder) {
+  const fs::path built = launch_cases::LaunchDir() / "dependency";
+  const fs::path dependent = runtime / "bin" / "server" / "dependent.dll";
+  fs::create_directories(dependent.parent_path());
+  fs::copy_file(built / "dependent.dll", dependent);
+  {
+    // Without its import in bin the load fails: the test sees where the import comes from.
+    platform::Error err;
+    EXPECT_FALSE(javahost::LoadJvmLibrary(dependent.wstring(), &err).IsLoaded());
+  }
+  fs::copy_file(built / "runtime_dependency.dll", runtime / "bin" / "runtime_dependency.dll");
+  // A copy beside the current folder must not be what makes it work.
+  TempDir elsewhere;
+  testing_support::ScopedCurrentDir cd(elsewhere.Path());
+  platform::Error err;
+  platform::DynamicLibrary loaded = javahost::LoadJvmLibrary(dependent.wstring(), &err);
+  ASSERT_TRUE(loaded.IsLoaded()) << base::WideToUtf8(err.message);
+  auto call = reinterpret_cast<int (*)()>(loaded.Symbol("TestLibraryDependency"));
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call(), 42);
+  EXPECT_TRUE(fs::equivalent(fs::current_path(), elsewhere.Path()));
+}
+#endif
+
+TEST_F(LoadJvmLibraryTest, FailedLoadGivesTheSystemsErrorAndLeavesTheCurrentFolder) {
   WriteBytes(runtime / "bin" / "client" / "garbage.lib", "this is no library at all");
   for (const fs::path& path : {runtime / "bin" / "client" / "garbage.lib", runtime / "bin" / "missing.lib",
                                dir / "no" / "such" / "folder" / "x.lib"}) {

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/text.h"
 #include "diagnostics/log.h"
 #include "javahost/java_launch.h"
 #include "javahost/runtime_location.h"
@@ -30,15 +31,15 @@ int main() {
   plan.executablePath = platform::ExecutablePath();
   plan.workingFolder = platform::CurrentDirectory();
   theLog.StartAt(platform::JoinPath(plan.workingFolder, L"t.log"));
-  plan.runtimeLibrary = platform::Utf8ToWide(jvmLine);
+  plan.runtimeLibrary = base::Utf8ToWide(jvmLine);
   if (plan.runtimeLibrary.empty()) {
     std::optional<std::wstring> found = FindRuntimeLibrary(plan.executablePath);
     if (!found) return 100;
     plan.runtimeLibrary = *found;
   }
-  std::wstring jar = platform::Utf8ToWide(jarLine);
+  std::wstring jar = base::Utf8ToWide(jarLine);
   if (!jar.empty()) plan.storedJar = platform::JoinPath(plan.workingFolder, jar);
-  std::wstring libs = platform::Utf8ToWide(libLine);
+  std::wstring libs = base::Utf8ToWide(libLine);
   for (std::size_t start = 0; !libs.empty() && start <= libs.size();) {
     std::size_t end = libs.find(platform::kClassPathSeparator, start);
     if (end == std::wstring::npos) end = libs.size();
@@ -48,10 +49,10 @@ int main() {
 
   int code = static_cast<int>(RunJavaApplication(plan));
   std::ostringstream result;
-  result << "code=" << code << "\ncwd=" << platform::WideToUtf8(platform::CurrentDirectory())
-         << "\nappdata=" << platform::WideToUtf8(platform::LocalAppDataFolder())
+  result << "code=" << code << "\ncwd=" << base::WideToUtf8(platform::CurrentDirectory())
+         << "\nappdata=" << base::WideToUtf8(platform::LocalAppDataFolder())
          << "\npeakmemory=" << platform::PeakMemoryBytes() << "\n";
-  std::ofstream(platform::WideToUtf8(platform::JoinPath(plan.workingFolder, L"launch-result.txt")),
+  std::ofstream(base::WideToUtf8(platform::JoinPath(plan.workingFolder, L"launch-result.txt")),
                 std::ios::binary)
       << result.str();
   return code;

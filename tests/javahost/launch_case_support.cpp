@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "base/text.h"
 #include "branding.h"
 #include "javahost/temp_jar.h"
 #include "platform/platform.h"
@@ -59,13 +60,13 @@ fs::path NotAJvmLibrary() { return LaunchDir() / NOT_A_JVM_LIBRARY; }
 fs::path RunnerPath() { return LaunchDir() / LAUNCH_CASE_RUNNER; }
 
 fs::path PathOf(const std::wstring& text) {
-  std::string utf8 = platform::WideToUtf8(text);
+  std::string utf8 = base::WideToUtf8(text);
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 std::wstring WideOf(const fs::path& path) {
   std::u8string utf8 = path.u8string();
-  return platform::Utf8ToWide(std::string(utf8.begin(), utf8.end()));
+  return base::Utf8ToWide(std::string(utf8.begin(), utf8.end()));
 }
 
 std::string Ansi(const std::wstring& text) { return platform::WideToAnsi(text); }
@@ -85,7 +86,7 @@ std::string Field(const std::string& text, const std::string& key) {
 
 LaunchOutcome RunLaunchCase(const LaunchCase& c) {
   testing_support::WriteBytes(c.workDir / "launch-case.txt",
-                              platform::WideToUtf8(c.jvmPath + L"\n" + c.jarName + L"\n" + c.libText + L"\n"));
+                              base::WideToUtf8(c.jvmPath + L"\n" + c.jarName + L"\n" + c.libText + L"\n"));
   fs::remove(c.workDir / "launch-result.txt");
   platform::ProgramRun run;
   run.program = WideOf(c.runner.empty() ? RunnerPath() : c.runner);
@@ -96,7 +97,7 @@ LaunchOutcome RunLaunchCase(const LaunchCase& c) {
   platform::Error err;
   LaunchOutcome outcome;
   outcome.exitCode = platform::RunProgram(run, &err);
-  EXPECT_NE(outcome.exitCode, -1) << "runner not started: " << platform::WideToUtf8(err.message);
+  EXPECT_NE(outcome.exitCode, -1) << "runner not started: " << base::WideToUtf8(err.message);
   outcome.stdoutText = testing_support::ReadBytes(c.workDir / "stdout.txt");
   for (const std::string& line : testing_support::DecodeLogLines(c.workDir / "t.log", branding::kLogKey)) {
     // "[yyyy-mm-dd hh:mm:ss]" precedes every message.
@@ -107,8 +108,8 @@ LaunchOutcome RunLaunchCase(const LaunchCase& c) {
   std::string result = testing_support::ReadBytes(c.workDir / "launch-result.txt");
   if (!result.empty()) {
     outcome.resultCode = Field(result, "code");
-    outcome.cwdAfter = platform::Utf8ToWide(Field(result, "cwd"));
-    outcome.localAppData = platform::Utf8ToWide(Field(result, "appdata"));
+    outcome.cwdAfter = base::Utf8ToWide(Field(result, "cwd"));
+    outcome.localAppData = base::Utf8ToWide(Field(result, "appdata"));
     outcome.peakMemory = std::strtoull(Field(result, "peakmemory").c_str(), nullptr, 10);
   }
   return outcome;

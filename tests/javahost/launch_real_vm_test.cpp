@@ -10,8 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "branding.h"
-#include "javahost/runtime_layout.h"
+#include "platform/jvm_environment.h"
 #include "launch_case_support.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -34,7 +35,7 @@ bool OptionsHold(const char* wanted) {
 class RealVm : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(fs::exists(LaunchDir() / PathOf(RuntimeLibraryCandidates().at(0))))
+    ASSERT_TRUE(fs::exists(LaunchDir() / PathOf(platform::RuntimeLibraryCandidates().at(0))))
         << "the runtime beside the runner is missing";
     // The temporary jar's folder name is not ASCII, to show that the VM gets a locale that
     // can decode the class path even when the user's has none.
@@ -67,17 +68,17 @@ TEST_F(RealVm, EntryGetsTheExecutablePathAndTheClassPath) {
     c.environment[0] = locale;
     c.libText = L"libs/absent.jar" + kSep + L"\u5e93 1/helper.jar";
     LaunchOutcome out = RunLaunchCase(c);
-    ASSERT_EQ(out.exitCode, 0) << platform::WideToUtf8(locale);
+    ASSERT_EQ(out.exitCode, 0) << base::WideToUtf8(locale);
     EXPECT_EQ(out.localAppData, platform::LocalAppDataFolder());
 
-    std::wstring jvm = WideOf(LaunchDir() / RuntimeLibraryCandidates().at(0));
+    std::wstring jvm = WideOf(LaunchDir() / platform::RuntimeLibraryCandidates().at(0));
     std::wstring classPath = ClassPathOf(c, WideOf(TempJar(work.Path())));
     EXPECT_EQ(out.log, SuccessLog(jvm, c));
     EXPECT_TRUE(ReadBytes(TempJar(work.Path())) == ReadBytes(PlainJar("entry")));
 
     std::string entry = ReadBytes(work / "entry.txt");
-    EXPECT_EQ(Field(entry, "path"), platform::WideToUtf8(WideOf(RunnerPath())));
-    EXPECT_EQ(Field(entry, "classpath"), platform::WideToUtf8(classPath));
+    EXPECT_EQ(Field(entry, "path"), base::WideToUtf8(WideOf(RunnerPath())));
+    EXPECT_EQ(Field(entry, "classpath"), base::WideToUtf8(classPath));
     EXPECT_EQ(Field(entry, "helper"), "found") << "libText's entries reach the class path";
     if (OptionsHold("-Djava.compiler=NONE")) {
       EXPECT_NE(Field(entry, "vminfo").find("interpreted mode"), std::string::npos) << Field(entry, "vminfo");
@@ -92,12 +93,12 @@ TEST_F(RealVm, LongExecutablePathReachesTheEntryWhole) {
   fs::copy_file(RunnerPath(), folder / RunnerPath().filename());
   LaunchCase c = Case("entry");
   c.runner = folder / RunnerPath().filename();
-  c.jvmPath = WideOf(LaunchDir() / RuntimeLibraryCandidates().at(0));
+  c.jvmPath = WideOf(LaunchDir() / platform::RuntimeLibraryCandidates().at(0));
   LaunchOutcome out = RunLaunchCase(c);
   ASSERT_EQ(out.exitCode, 0);
   std::string path = Field(ReadBytes(work / "entry.txt"), "path");
   EXPECT_GT(path.size(), 127u);
-  EXPECT_EQ(path, platform::WideToUtf8(WideOf(c.runner)));
+  EXPECT_EQ(path, base::WideToUtf8(WideOf(c.runner)));
 }
 
 TEST_F(RealVm, ReturnsOnlyAfterTheApplicationsThreadsHaveEnded) {
@@ -165,7 +166,7 @@ TEST_F(RealVm, TwoInstallationsStartedTogetherRunTheirOwnApplications) {
   ASSERT_EQ(out[0].exitCode, 0);
   ASSERT_EQ(out[1].exitCode, 0);
   EXPECT_EQ(Field(ReadBytes(work / "entry.txt"), "classpath"),
-            platform::WideToUtf8(ClassPathOf(entry, WideOf(TempJar(entry)))));
+            base::WideToUtf8(ClassPathOf(entry, WideOf(TempJar(entry)))));
   EXPECT_FALSE(fs::exists(work / "thread-done.txt"));
   EXPECT_TRUE(fs::exists(otherWork / "thread-done.txt"));
   EXPECT_FALSE(fs::exists(otherWork / "entry.txt"));

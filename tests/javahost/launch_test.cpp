@@ -8,7 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "javahost/runtime_layout.h"
+#include "base/text.h"
+#include "platform/jvm_environment.h"
 #include "launch_case_support.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -42,7 +43,7 @@ class LaunchFailure : public ::testing::Test {
   }
   // A runtime folder as the launcher expects it, holding `library` as its VM library.
   std::wstring Runtime(const std::string& library) {
-    fs::path path = work / "rt" / RuntimeLibraryCandidates().at(0);
+    fs::path path = work / "rt" / platform::RuntimeLibraryCandidates().at(0);
     fs::create_directories(path.parent_path());
     WriteBytes(path, library);
     return WideOf(path);
@@ -223,11 +224,11 @@ TEST_F(LaunchFailure, MemoryDoesNotGrowWithTheJar) {
   const std::uint64_t room = 24u << 20;
   for (const wchar_t* step : {L"write jar to:", L"reuse checked jar:"}) {
     LaunchOutcome large = RunLaunchCase(Case(jvm));
-    ASSERT_EQ(large.exitCode, 3) << platform::WideToUtf8(step);
+    ASSERT_EQ(large.exitCode, 3) << base::WideToUtf8(step);
     ASSERT_GE(large.log.size(), 3u);
     EXPECT_EQ(large.log[2], Ansi(std::wstring(step) + WideOf(TempJar(work.Path()))));
     EXPECT_LT(large.peakMemory, small.peakMemory + room)
-        << platform::WideToUtf8(step) << " small jar: " << small.peakMemory << ", " << size << " byte jar: " << large.peakMemory;
+        << base::WideToUtf8(step) << " small jar: " << small.peakMemory << ", " << size << " byte jar: " << large.peakMemory;
   }
   fs::remove(TempJar(work.Path()));
 }

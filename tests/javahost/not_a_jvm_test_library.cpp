@@ -1,5 +1,5 @@
 // A loadable library that is no Java runtime: it lacks JNI_CreateJavaVM. It remembers the
-// current folder of the moment it was loaded, which the launcher moves for the load.
+// current folder of the moment it was loaded, which loading it must leave alone.
 #include <filesystem>
 #include <string>
 

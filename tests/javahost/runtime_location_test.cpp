@@ -6,7 +6,7 @@
 
 #include "branding.h"
 #include "diagnostics/log.h"
-#include "javahost/runtime_layout.h"
+#include "platform/jvm_environment.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 
@@ -20,7 +20,7 @@ class RuntimeLocation : public ::testing::Test {
  protected:
   void SetUp() override { theLog.StartAt((logDir / "t.log").wstring()); }
   void TearDown() override { theLog.StartAt(L""); }
-  fs::path Candidate(size_t i) const { return install / RuntimeLibraryCandidates().at(i); }
+  fs::path Candidate(size_t i) const { return install / platform::RuntimeLibraryCandidates().at(i); }
   std::wstring Exe() const { return (install / "Launcher.exe").wstring(); }
   static void Install(const fs::path& path) {
     fs::create_directories(path.parent_path());
@@ -61,7 +61,7 @@ TEST_F(RuntimeLocation, EveryLookSeesTheDiskAsItIsNow) {
 }
 
 TEST_F(RuntimeLocation, LaterCandidatesAreFallbacks) {
-  if (RuntimeLibraryCandidates().size() < 2) GTEST_SKIP() << "one runtime layout on this platform";
+  if (platform::RuntimeLibraryCandidates().size() < 2) GTEST_SKIP() << "one runtime layout on this platform";
   Install(Candidate(1));  // 64-bit runtimes have only the server VM
   EXPECT_EQ(FindRuntimeLibrary(Exe()), Candidate(1).wstring());
   Install(Candidate(0));  // the client VM wins when both are there

@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/text.h"
 #include "branding.h"
 #include "diagnostics/log.h"
 #include "launch_case_support.h"
@@ -189,7 +190,7 @@ TEST_F(TempJarTest, TwoInstallationsAtOnceGetTheirOwnJars) {
       }
       const TempJar& jar = std::get<TempJar>(result);
       if (jar.path != WideOf(TempPath(works[which])))
-        failures[which].push_back("round " + std::to_string(round) + ": " + platform::WideToUtf8(jar.path));
+        failures[which].push_back("round " + std::to_string(round) + ": " + base::WideToUtf8(jar.path));
       if (ReadBytes(PathOf(jar.path)) != plain)
         failures[which].push_back("round " + std::to_string(round) + ": other bytes");
     }

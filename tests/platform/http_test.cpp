@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/http.h"
-#include "platform/http_internal.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
 
@@ -70,7 +70,7 @@ struct Outcome {
   Recorder sink;
   double seconds = 0;
 
-  std::string Message() const { return platform::WideToUtf8(err.message); }
+  std::string Message() const { return base::WideToUtf8(err.message); }
 };
 
 class Http : public ::testing::Test {
@@ -83,7 +83,7 @@ class Http : public ::testing::Test {
   std::string Path(const std::string& name) const { return folder + name; }
   std::wstring Url(const std::string& name) const { return server.Url(folder + name); }
   std::wstring TlsUrl(const std::string& name) const { return server.TlsLocalhostUrl(folder + name); }
-  static std::string Narrow(const std::wstring& text) { return platform::WideToUtf8(text); }
+  static std::string Narrow(const std::wstring& text) { return base::WideToUtf8(text); }
 
   // A file served under the case's folder, with its directives.
   void Serve(const std::string& name, const std::string& bytes, const std::string& directives = "") const {
@@ -280,43 +280,6 @@ TEST_F(HttpRange, ARangeCutShortFailsAfterHandingOverWhatCame) {
   EXPECT_TRUE(got.sink.body == body.substr(40000, 1000)) << got.sink.body.size() << " bytes";
 }
 
-TEST(HttpContentRange, ParsedOnlyWhenWellFormed) {
-  struct Case {
-    const char* value;
-    std::int64_t start, end, total;
-  };
-  const Case cases[] = {
-      {"bytes 10-99/100", 10, 99, 100},
-      {"bytes 0-0/1", 0, 0, 1},
-      {"  BYTES 10-99/100 ", 10, 99, 100},
-      {"bytes 10-99/*", 10, 99, -1},
-      {"bytes */100", -1, -1, 100},
-      {"bytes 123456789012345678-123456789012345679/123456789012345680", 123456789012345678,
-       123456789012345679, 123456789012345680},
-      // Malformed: nothing of it is taken.
-      {"", -1, -1, -1},
-      {"bytes", -1, -1, -1},
-      {"bytes 10-99", -1, -1, -1},
-      {"bytes 99-10/100", -1, -1, -1},
-      {"bytes 10-100/100", -1, -1, -1},
-      {"bytes */*", -1, -1, -1},
-      {"items 10-99/100", -1, -1, -1},
-      {"bytes10-99/100", -1, -1, -1},
-      {"bytes 10-99/100x", -1, -1, -1},
-      {"bytes -10-99/100", -1, -1, -1},
-      {"bytes 1234567890123456789-1234567890123456790/1234567890123456791", -1, -1, -1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.value);
-    HttpResponseHead head;
-    head.rangeStart = head.rangeEnd = head.rangeTotal = 7;
-    platform::http_internal::ParseContentRange(c.value, &head);
-    EXPECT_EQ(head.rangeStart, c.start);
-    EXPECT_EQ(head.rangeEnd, c.end);
-    EXPECT_EQ(head.rangeTotal, c.total);
-  }
-}
-
 TEST(HttpContentRange, ResumesOnlyWhereAskedAndToTheEnd) {
   struct Case {
     const char* name;
@@ -393,46 +356,6 @@ TEST_F(HttpLimits, TheDeadlineEndsTheAttemptWhereverItIs) {
     EXPECT_EQ(got.Message(), "not finished within 1500 ms");
     EXPECT_LT(got.seconds, 30.0);
   }
-}
-
-TEST(HttpPace, JudgesTheLastWindowOnceTheHeadersAreIn) {
-  using platform::http_internal::TransferPace;
-  using std::chrono::milliseconds;
-  HttpOptions options;
-  options.minBytesPerSecond = 1000;
-  options.rateWindowMs = 2000;
-  const Clock::time_point t0{};
-  TransferPace pace(options, t0);
-  // Waiting for the headers is the idle time-out's business.
-  EXPECT_EQ(pace.Check(t0 + milliseconds(10000), 0), TransferPace::kNone);
-  pace.StartWindow(t0 + milliseconds(10000), 0);
-  const Clock::time_point t1 = t0 + milliseconds(10000);
-  // Nothing is judged before a whole window has passed.
-  EXPECT_EQ(pace.Check(t1 + milliseconds(1900), 10), TransferPace::kNone);
-  // 2000 bytes in the first two seconds: just enough.
-  EXPECT_EQ(pace.Check(t1 + milliseconds(2000), 2000), TransferPace::kNone);
-  // Then a burst, then a trickle: the burst ages out of the window.
-  EXPECT_EQ(pace.Check(t1 + milliseconds(2500), 100000), TransferPace::kNone);
-  EXPECT_EQ(pace.Check(t1 + milliseconds(4000), 100100), TransferPace::kNone);
-  EXPECT_EQ(pace.Check(t1 + milliseconds(5000), 100200), TransferPace::kTooSlow);
-  EXPECT_EQ(pace.Describe(TransferPace::kTooSlow), L"too slow: 200 bytes in the last 2000 ms, less than 1000 bytes/s");
-
-  // The deadline counts from the start, headers included; 0 means none.
-  options.totalMs = 3000;
-  TransferPace timed(options, t0);
-  EXPECT_EQ(timed.Check(t0 + milliseconds(2999), 0), TransferPace::kNone);
-  EXPECT_EQ(timed.WaitLimit(t0 + milliseconds(1000), 15000), 2000u);
-  EXPECT_EQ(timed.WaitLimit(t0 + milliseconds(1000), 500), 500u);
-  EXPECT_EQ(timed.WaitLimit(t0 + milliseconds(5000), 15000), 1u);
-  EXPECT_EQ(timed.Check(t0 + milliseconds(3000), 0), TransferPace::kTooLong);
-  EXPECT_EQ(timed.Describe(TransferPace::kTooLong), L"not finished within 3000 ms");
-  EXPECT_EQ(pace.WaitLimit(t0 + milliseconds(99999), 15000), 15000u);
-
-  // No floor at all.
-  options.minBytesPerSecond = 0;
-  TransferPace unlimited(options, t0);
-  unlimited.StartWindow(t0, 0);
-  EXPECT_EQ(unlimited.Check(t0 + milliseconds(2999), 0), TransferPace::kNone);
 }
 
 // --- Whole bodies and cut ones -----------------------------------------------------------

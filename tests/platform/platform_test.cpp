@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/text.h"
 #include "platform/atomic_file.h"
 #include "platform/stamp_record.h"
 #include "support/test_support.h"
@@ -25,7 +26,7 @@ TEST(Platform, ExecutablePathIsTheWholePathOfThisProgram) {
 TEST(Platform, FoldersComeWithoutTrailingSeparators) {
   for (const std::wstring& folder : {platform::DocumentsFolder(), platform::LocalAppDataFolder()}) {
     ASSERT_FALSE(folder.empty());
-    EXPECT_FALSE(platform::IsPathSeparator(folder.back())) << platform::WideToUtf8(folder);
+    EXPECT_FALSE(platform::IsPathSeparator(folder.back())) << base::WideToUtf8(folder);
   }
 }
 
@@ -158,8 +159,8 @@ TEST(Paths, FolderFileNameAndJoin) {
   };
   for (const auto& c : cases) {
     std::wstring path = NativeSeparators(c.path);
-    EXPECT_EQ(platform::FolderOf(path), NativeSeparators(c.folder)) << platform::WideToUtf8(path);
-    EXPECT_EQ(platform::FileNameOf(path), c.name) << platform::WideToUtf8(path);
+    EXPECT_EQ(platform::FolderOf(path), NativeSeparators(c.folder)) << base::WideToUtf8(path);
+    EXPECT_EQ(platform::FileNameOf(path), c.name) << base::WideToUtf8(path);
   }
   EXPECT_EQ(platform::FolderOf(L"a/b/c.jar"), L"a/b");  // '/' counts on both systems
   EXPECT_EQ(platform::JoinPath(NativeSeparators(L"C:\\a"), L"t.log"), NativeSeparators(L"C:\\a\\t.log"));

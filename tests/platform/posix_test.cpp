@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include "base/text.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 
@@ -65,5 +66,5 @@ TEST(PosixText, Utf8BothWays) {
   EXPECT_EQ(platform::WideToAnsi(text), utf8);
   EXPECT_EQ(platform::ThreadAnsiToWide(utf8), text);
   // Broken input never throws and never swallows the rest.
-  EXPECT_EQ(platform::Utf8ToWide("a\xFF" "b\xE4\xB8"), L"a\xFFFD" L"b\xFFFD\xFFFD");
+  EXPECT_EQ(base::Utf8ToWide("a\xFF" "b\xE4\xB8"), L"a\xFFFD" L"b\xFFFD\xFFFD");
 }

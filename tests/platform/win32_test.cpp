@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 
@@ -15,7 +16,7 @@ TEST(Win32Text, AnsiIsTheChineseCodePage) {
   EXPECT_EQ(platform::WideToAnsi(L"\x4E2D\x6587"), "\xD6\xD0\xCE\xC4");
   EXPECT_EQ(platform::WideToAnsi(L"a\x0E01" L"b"), "a?b");  // Thai: not in GBK
   EXPECT_EQ(platform::ThreadAnsiToWide("\xD6\xD0 AB"), L"\x4E2D AB");
-  EXPECT_EQ(platform::Utf8ToWide("\xE4\xB8\xAD"), L"\x4E2D");
+  EXPECT_EQ(base::Utf8ToWide("\xE4\xB8\xAD"), L"\x4E2D");
 }
 
 TEST(Win32Files, ExclusiveOpensAdmitNoOtherOpener) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/text.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 
@@ -20,13 +21,13 @@ TestHttpServer::TestHttpServer() {
   const char* log = std::getenv("LAUNCHER_TEST_HTTP_LOG");
   if (port && root && log) {
     port_ = static_cast<unsigned>(std::strtoul(port, nullptr, 10));
-    root_ = fs::path(platform::Utf8ToWide(root));
-    log_ = fs::path(platform::Utf8ToWide(log));
+    root_ = fs::path(base::Utf8ToWide(root));
+    log_ = fs::path(base::Utf8ToWide(log));
   }
   if (const char* tls = std::getenv("LAUNCHER_TEST_HTTPS_PORT"))
     tlsPort_ = static_cast<unsigned>(std::strtoul(tls, nullptr, 10));
   if (const char* certificate = std::getenv("LAUNCHER_TEST_HTTPS_CERT"); certificate && tlsPort_ != 0)
-    tlsCertificate_ = platform::Utf8ToWide(certificate);
+    tlsCertificate_ = base::Utf8ToWide(certificate);
 }
 
 TestHttpServer& TestHttpServer::Get() {
@@ -36,17 +37,17 @@ TestHttpServer& TestHttpServer::Get() {
 }
 
 std::wstring TestHttpServer::Url(const std::string& path) const {
-  return L"http://127.0.0.1:" + std::to_wstring(port_) + platform::Utf8ToWide(path);
+  return L"http://127.0.0.1:" + std::to_wstring(port_) + base::Utf8ToWide(path);
 }
 
 std::wstring TestHttpServer::TlsUrl(const std::string& path) const {
   if (tlsPort_ == 0) return {};
-  return L"https://127.0.0.1:" + std::to_wstring(tlsPort_) + platform::Utf8ToWide(path);
+  return L"https://127.0.0.1:" + std::to_wstring(tlsPort_) + base::Utf8ToWide(path);
 }
 
 std::wstring TestHttpServer::TlsLocalhostUrl(const std::string& path) const {
   if (tlsPort_ == 0) return {};
-  return L"https://localhost:" + std::to_wstring(tlsPort_) + platform::Utf8ToWide(path);
+  return L"https://localhost:" + std::to_wstring(tlsPort_) + base::Utf8ToWide(path);
 }
 
 fs::path TestHttpServer::Local(const std::string& path) const {

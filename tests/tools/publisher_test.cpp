@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "base/text.h"
 #include "branding.h"
 #include "javahost/temp_jar.h"
 #include "platform/platform.h"
@@ -59,10 +60,10 @@ std::string Xor(std::string bytes) {
 TEST(Publish, WritesWhatTheLauncherReads) {
   Fixture f;
   PublishResult result = Publish(f.Request());
-  ASSERT_TRUE(result.ok) << platform::WideToUtf8(result.error);
+  ASSERT_TRUE(result.ok) << base::WideToUtf8(result.error);
   EXPECT_TRUE(result.warnings.empty());
 
-  const std::string md5 = platform::WideToUtf8(result.md5);
+  const std::string md5 = base::WideToUtf8(result.md5);
   const std::string pak = ReadBytes(f.root / "app" / (md5 + ".pak"));
   EXPECT_EQ(pak, Xor(FakeJar("v1")));
   EXPECT_EQ(ReadBytes(f.root / "app" / "update.txt"), md5);
@@ -80,7 +81,7 @@ TEST(Publish, WritesWhatTheLauncherReads) {
   // libs.txt in name order, every entry safe; the libraries unchanged below install/runtime.
   const std::string libsTxt = ReadBytes(f.root / "app" / "libs.txt");
   EXPECT_EQ(libsTxt, "lib/a_1.jar;lib/b-2.0.jar");
-  LibList list = ParseLibList(platform::Utf8ToWide(libsTxt));
+  LibList list = ParseLibList(base::Utf8ToWide(libsTxt));
   EXPECT_EQ(list.accepted, (std::vector<std::wstring>{L"lib/a_1.jar", L"lib/b-2.0.jar"}));
   EXPECT_TRUE(list.rejected.empty());
   EXPECT_EQ(ReadBytes(f.root / "install" / "runtime" / "lib" / "a_1.jar"), "library a");
@@ -90,7 +91,7 @@ TEST(Publish, WritesWhatTheLauncherReads) {
   // The Config.ini line names the same folder on the server the build fetches libraries from.
   EXPECT_EQ(result.configLine, BuiltServerUrl() + L"app/main.jar");
   EXPECT_EQ(BuiltServerUrl() + L"install/runtime/", std::wstring(branding::kRuntimeBaseUrl));
-  WriteBytes(f.dir / "Config.ini", platform::WideToUtf8(result.configLine) + "\r\n");
+  WriteBytes(f.dir / "Config.ini", base::WideToUtf8(result.configLine) + "\r\n");
   std::variant<std::wstring, UpdateFailure> line = ReadConfigLine((f.dir / "Config.ini").wstring());
   ASSERT_TRUE(std::holds_alternative<std::wstring>(line));
   ServerLocations where = LocationsFromConfigLine(std::get<std::wstring>(line));
@@ -129,9 +130,9 @@ TEST(Publish, NewVersionReplacesUpdateTxtAndKeepsTheOldPackage) {
   PublishResult second = Publish(f.Request());
   ASSERT_TRUE(second.ok);
   EXPECT_NE(first.md5, second.md5);
-  EXPECT_EQ(ReadBytes(f.root / "app" / "update.txt"), platform::WideToUtf8(second.md5));
+  EXPECT_EQ(ReadBytes(f.root / "app" / "update.txt"), base::WideToUtf8(second.md5));
   // A user who read the old update.txt a moment ago still finds its package.
-  EXPECT_TRUE(fs::exists(f.root / "app" / (platform::WideToUtf8(first.md5) + ".pak")));
+  EXPECT_TRUE(fs::exists(f.root / "app" / (base::WideToUtf8(first.md5) + ".pak")));
   // Only the package and update.txt changed.
   EXPECT_EQ(second.written, (std::vector<std::wstring>{L"app/" + second.md5 + L".pak", L"app/update.txt"}));
 }
@@ -144,10 +145,10 @@ TEST(Publish, OptionsShapeTheLayoutAndTheConfigLine) {
   r.serverUrl = L"https://updates.example.com/base";
   r.jarName = L"chess.jar";
   PublishResult result = Publish(r);
-  ASSERT_TRUE(result.ok) << platform::WideToUtf8(result.error);
+  ASSERT_TRUE(result.ok) << base::WideToUtf8(result.error);
   EXPECT_EQ(result.configLine, L"https://updates.example.com/base/games/chess/chess.jar");
   EXPECT_EQ(ReadBytes(f.root / "games" / "chess" / "libs.txt"), "");
-  EXPECT_EQ(ReadBytes(f.root / "games" / "chess" / "update.txt"), platform::WideToUtf8(result.md5));
+  EXPECT_EQ(ReadBytes(f.root / "games" / "chess" / "update.txt"), base::WideToUtf8(result.md5));
   // Libraries come from the build's server, not this one: the vendor is told.
   ASSERT_EQ(result.warnings.size(), 1u);
   EXPECT_NE(result.warnings[0].find(branding::kRuntimeBaseUrl), std::wstring::npos);

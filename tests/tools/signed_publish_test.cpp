@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "base/text.h"
 #include "platform/crypto.h"
 #include "platform/platform.h"
 #include "publisher.h"
@@ -31,7 +32,7 @@ struct SignedFixture {
     WriteBytes(libs / "a.jar", "library a");
     WriteBytes(libs / "b.jar", "library b");
     NewKeyResult made = CreateSigningKey(key.wstring());
-    EXPECT_TRUE(made.ok) << platform::WideToUtf8(made.error);
+    EXPECT_TRUE(made.ok) << base::WideToUtf8(made.error);
     std::wstring reason;
     auto parsed = ParsePublicKeyText(made.publicKeyText, &reason);
     EXPECT_TRUE(parsed) << made.publicKeyText;
@@ -63,9 +64,9 @@ TEST(SignedPublish, EveryPackageAndLibraryCarriesASignatureTheLauncherAccepts) {
   PublishRequest request = f.Request();
   request.signingTime = 1700000000;
   PublishResult result = Publish(request);
-  ASSERT_TRUE(result.ok) << platform::WideToUtf8(result.error);
+  ASSERT_TRUE(result.ok) << base::WideToUtf8(result.error);
   EXPECT_TRUE(result.warnings.empty());
-  const fs::path pak = f.root / "app" / (platform::WideToUtf8(result.md5) + ".pak");
+  const fs::path pak = f.root / "app" / (base::WideToUtf8(result.md5) + ".pak");
   const fs::path libA = f.root / "install" / "runtime" / "lib" / "a.jar";
   const fs::path libB = f.root / "install" / "runtime" / "lib" / "b.jar";
 
@@ -82,7 +83,7 @@ TEST(SignedPublish, EveryPackageAndLibraryCarriesASignatureTheLauncherAccepts) {
   for (const Signed& s : files) {
     SCOPED_TRACE(s.file.string());
     SignatureVerdict verdict = f.Check(f.publicKey, s.kind, s.name, s.file);
-    EXPECT_EQ(verdict.check, SignatureCheck::kValid) << platform::WideToUtf8(verdict.reason);
+    EXPECT_EQ(verdict.check, SignatureCheck::kValid) << base::WideToUtf8(verdict.reason);
     EXPECT_EQ(verdict.time, 1700000000);
     EXPECT_EQ(f.Check(otherKey->PublicKey(), s.kind, s.name, s.file).check,
               SignatureCheck::kBadSignature);
@@ -154,7 +155,7 @@ TEST(SignedPublish, WarnsWhenTheBuiltLauncherWouldRefuseWhatIsPublished) {
     auto warning = SigningMismatch(c.built, c.signing);
     EXPECT_EQ(warning.has_value(), c.warns);
     if (warning) {
-      EXPECT_NE(warning->find(platform::Utf8ToWide(c.built)), std::wstring::npos);
+      EXPECT_NE(warning->find(base::Utf8ToWide(c.built)), std::wstring::npos);
     }
   }
 }

@@ -78,8 +78,8 @@ TEST(Config, EncodingsOfTheLine) {
       {"plain ASCII", "http://h.example/app/main.jar\r\n", url},
       {"UTF-8 with its mark", "\xEF\xBB\xBFhttp://h.example/app/main.jar\r\n", url},
       {"UTF-8 with its mark and spaces", "\xEF\xBB\xBF  http://h.example/app/main.jar  \r\n", url},
-      {"UTF-8 Chinese without a mark", platform::WideToUtf8(chinese) + "\r\n", chinese},
-      {"UTF-8 Chinese with its mark", "\xEF\xBB\xBF" + platform::WideToUtf8(chinese), chinese},
+      {"UTF-8 Chinese without a mark", base::WideToUtf8(chinese) + "\r\n", chinese},
+      {"UTF-8 Chinese with its mark", "\xEF\xBB\xBF" + base::WideToUtf8(chinese), chinese},
       {"ANSI Chinese", ansiChinese + "\r\n", chinese},
       {"UTF-16LE with its mark", utf16(url + L"\r\nsecond line\r\n", false), url},
       {"UTF-16LE Chinese, spaces around", utf16(L" \t" + chinese + L" \r\n", false), chinese},
@@ -155,5 +155,5 @@ TEST(Config, TheFileLiesBesideTheExecutable) {
       {L"Launcher.exe", L""},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(ConfigFilePath(NativeSeparators(c.exe)), NativeSeparators(c.config)) << platform::WideToUtf8(c.exe);
+    EXPECT_EQ(ConfigFilePath(NativeSeparators(c.exe)), NativeSeparators(c.config)) << base::WideToUtf8(c.exe);
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/text.h"
 #include "branding.h"
 #include "diagnostics/log.h"
 #include "platform/http.h"
@@ -114,7 +115,7 @@ TEST(DownloadMemory, LargePackageNeedsOnlyAFewFixedBuffers) {
   server.Put(folder + "placeholder", "");
   const char* root = std::getenv("LAUNCHER_TEST_HTTP_ROOT");
   ASSERT_NE(root, nullptr);
-  fs::path local = fs::path(platform::Utf8ToWide(root)) / fs::path(platform::Utf8ToWide(folder.substr(1)));
+  fs::path local = fs::path(base::Utf8ToWide(root)) / fs::path(base::Utf8ToWide(folder.substr(1)));
   const std::size_t size = 256 * kMiB;
   const std::wstring md5 = WriteLargePackage((local / "big.pak").wstring(), size);
 
@@ -128,7 +129,7 @@ TEST(DownloadMemory, LargePackageNeedsOnlyAFewFixedBuffers) {
   EXPECT_EQ(package->length, static_cast<std::int64_t>(30 + 12 + size + 46 + 12 + 22));
   EXPECT_TRUE(IsUsablePackage(*package));
   platform::Error err;
-  EXPECT_TRUE(PutInPlace(*package, (work / "main.jar").wstring(), &err)) << platform::WideToUtf8(err.message);
+  EXPECT_TRUE(PutInPlace(*package, (work / "main.jar").wstring(), &err)) << base::WideToUtf8(err.message);
 
   const std::uint64_t after = platform::PeakMemoryBytes();
   theLog.StartAt(L"");

@@ -9,6 +9,7 @@
 #include <functional>
 #include <thread>
 
+#include "base/text.h"
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
 #include "platform/stamp_record.h"
@@ -60,7 +61,7 @@ TEST(FileMd5, TrustsOnlyARecordWhoseSettledStampIsTheJars) {
     std::function<void()> plant;
     std::wstring md5;
   } cases[] = {
-      {"settled stamp of the jar", [&] { PlantRecord(jar, stamp, settled, kPlanted); }, platform::Utf8ToWide(kPlanted)},
+      {"settled stamp of the jar", [&] { PlantRecord(jar, stamp, settled, kPlanted); }, base::Utf8ToWide(kPlanted)},
       {"taken too soon after the last change", [&] { PlantRecord(jar, stamp, settled - 1, kPlanted); }, Md5(bytes)},
       {"another size", [&] { auto s = stamp; s.size += 1; PlantRecord(jar, s, settled, kPlanted); }, Md5(bytes)},
       {"another modification time", [&] { auto s = stamp; s.modified -= 10; PlantRecord(jar, s, settled, kPlanted); }, Md5(bytes)},
@@ -123,7 +124,7 @@ TEST(FileMd5, RememberedMd5BelongsToTheFileAsItIsNow) {
   const platform::FileStamp stamp = StampOf(jar);
   // A record of the old jar that would be trusted...
   PlantRecord(jar, stamp, std::max(stamp.modified, stamp.changed) + platform::kStampSettleTicks, kPlanted);
-  EXPECT_EQ(FileMd5(jar.wstring()), platform::Utf8ToWide(kPlanted));
+  EXPECT_EQ(FileMd5(jar.wstring()), base::Utf8ToWide(kPlanted));
 
   // ...is replaced by the installed jar's; having just been written, the jar is hashed
   // once more before its record is trusted.
@@ -133,7 +134,7 @@ TEST(FileMd5, RememberedMd5BelongsToTheFileAsItIsNow) {
   platform::StampRecord record("file-md5-state 1");
   ASSERT_TRUE(record.Read(FileMd5RecordPath(jar.wstring())));
   EXPECT_EQ(record.GetStamp("file"), StampOf(jar));
-  EXPECT_EQ(record.Get("md5"), platform::WideToUtf8(Md5(installed)));
+  EXPECT_EQ(record.Get("md5"), base::WideToUtf8(Md5(installed)));
   EXPECT_EQ(FileMd5(jar.wstring()), Md5(installed));
 
   // Nothing to remember of a file that is not there, or of no MD5: no record stays.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "branding.h"
 #include "diagnostics/log.h"
 #include "platform/http.h"
@@ -39,7 +40,7 @@ class HttpCase : public ::testing::Test {
     return lines;
   }
 
-  static std::string Narrow(const std::wstring& text) { return platform::WideToUtf8(text); }
+  static std::string Narrow(const std::wstring& text) { return base::WideToUtf8(text); }
 
   testing_support::TestHttpServer& server;
   std::string folder;

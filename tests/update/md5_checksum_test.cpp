@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 
+#include "base/text.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 
@@ -91,7 +92,7 @@ TEST(Md5, MultiMegabyteFileMatchesMd5sum) {
     char line[128] = {};
     ASSERT_NE(fgets(line, sizeof line, pipe), nullptr);
     pclose(pipe);
-    EXPECT_EQ(platform::WideToUtf8(ours), std::string(line, 32));
+    EXPECT_EQ(base::WideToUtf8(ours), std::string(line, 32));
   }
   EXPECT_EQ(ours, expected);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/text.h"
 #include "http_case.h"
 #include "test_keys.h"
 #include "update/update_signature.h"
@@ -26,9 +27,9 @@ const platform::P256PrivateKey& OtherKey() { return test_keys::Other(); }
 std::string LibrarySignature(const std::string& entry, const std::string& bytes,
                              const platform::P256PrivateKey& key = VendorKey()) {
   std::wstring error;
-  std::optional<std::string> text = ComposeUpdateSignature(key, SignedFileKind::kLibrary, platform::Utf8ToWide(entry),
+  std::optional<std::string> text = ComposeUpdateSignature(key, SignedFileKind::kLibrary, base::Utf8ToWide(entry),
                                                            platform::Sha256::Of(bytes.data(), bytes.size()), &error);
-  EXPECT_TRUE(text) << platform::WideToUtf8(error);
+  EXPECT_TRUE(text) << base::WideToUtf8(error);
   return text.value_or("");
 }
 
@@ -115,7 +116,7 @@ TEST(LibList, EntriesThatWindowsWouldChangeOrTheClassLoaderWouldPreferAreRefused
       {L"zobj/Run.class.", false, false},  // refused all the same, as Windows's Run.class
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(platform::WideToUtf8(c.entry));
+    SCOPED_TRACE(base::WideToUtf8(c.entry));
     EXPECT_EQ(IsSafeLibPath(c.entry), c.safePath);
     EXPECT_EQ(ShadowsApplication(c.entry), c.shadows);
     EXPECT_EQ(IsSafeLibEntry(c.entry), c.safePath && !c.shadows);
@@ -171,7 +172,7 @@ TEST(LibList, OnlyWholeArchivesAreStoredAsJarsAndNothingEmptyAtAll) {
   for (const auto& c : cases) {
     WriteBytes(file, c.bytes);
     EXPECT_EQ(IsStorableLibrary(c.entry, file.wstring()), c.storable)
-        << platform::WideToUtf8(c.entry) << ", " << c.bytes.size() << " bytes";
+        << base::WideToUtf8(c.entry) << ", " << c.bytes.size() << " bytes";
   }
   EXPECT_FALSE(IsStorableLibrary(L"lib/natives.dll", (dir / "missing").wstring()));
   EXPECT_FALSE(IsStorableLibrary(L"lib/x.jar", (dir / "missing").wstring()));
@@ -352,7 +353,7 @@ TEST_F(Libs, BadBodiesAreNeverStoredAndAreFetchedAgainAtTheNextStart) {
   std::vector<std::wstring> entries;
   for (const auto& c : cases) {
     list += c.entry + ";";
-    entries.push_back(platform::Utf8ToWide(c.entry));
+    entries.push_back(base::Utf8ToWide(c.entry));
     PutLib(c.entry, c.body);
     if (!c.directives.empty()) server.Behave(Lib(c.entry), c.directives);
   }
@@ -472,7 +473,7 @@ TEST_F(Libs, NamesWithSpacesAndOtherCharactersArePercentEncodedAndStoredAsNamed)
   Lines requests{folder + "app/libs.txt"}, files;
   for (const auto& c : cases) {
     list += c.entry + ";";
-    entries.push_back(platform::Utf8ToWide(c.entry));
+    entries.push_back(base::Utf8ToWide(c.entry));
     PutLib(c.entry, Jar(c.entry));
     requests.push_back(Lib(c.requested));
     files.push_back(c.entry);
@@ -490,7 +491,7 @@ TEST_F(Libs, NamesWithSpacesAndOtherCharactersArePercentEncodedAndStoredAsNamed)
   Lines log = LogLines();
   const std::wstring base = Url("install/runtime/");
   for (size_t i = 0; i < std::size(cases); ++i) {
-    std::wstring line = L"download file " + entries[i] + L", from " + base + platform::Utf8ToWide(cases[i].requested);
+    std::wstring line = L"download file " + entries[i] + L", from " + base + base::Utf8ToWide(cases[i].requested);
     EXPECT_EQ(std::count(log.begin(), log.end(), Ansi(line)), 1) << cases[i].entry;
   }
   // Present under their own names: the next start asks for the list alone.

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "base/text.h"
 #include "http_case.h"
 #include "test_keys.h"
 #include "update/md5_checksum.h"
@@ -38,7 +39,7 @@ std::string Sign(SignedFileKind kind, const std::wstring& name, const std::strin
                  std::int64_t time, const platform::P256PrivateKey& key = VendorKey()) {
   std::wstring error;
   auto text = ComposeUpdateSignature(key, kind, name, Sha(bytes), &error, time);
-  EXPECT_TRUE(text) << platform::WideToUtf8(error);
+  EXPECT_TRUE(text) << base::WideToUtf8(error);
   return text.value_or("");
 }
 
@@ -77,7 +78,7 @@ class Signing : public HttpCase {
     return CheckPackage(signing, work.WPath(), Url(PakPath(base, p)), p.md5, Sha(p.bytes));
   }
   bool CheckLib(const std::string& entry, const std::string& bytes, const std::string& base = "") {
-    return CheckLibrary(signing, Url(LibPath(base, entry)), platform::Utf8ToWide(entry), Sha(bytes));
+    return CheckLibrary(signing, Url(LibPath(base, entry)), base::Utf8ToWide(entry), Sha(bytes));
   }
 
   // What package.signed holds; "(none)" when there is no such file.

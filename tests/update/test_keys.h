@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include "base/text.h"
 #include "platform/crypto.h"
 #include "platform/platform.h"
 
@@ -15,7 +16,7 @@ inline const platform::P256PrivateKey& Make(std::optional<platform::P256PrivateK
   if (!slot) {
     platform::Error err;
     slot = platform::P256PrivateKey::Generate(&err);
-    EXPECT_TRUE(slot) << platform::WideToUtf8(err.message);
+    EXPECT_TRUE(slot) << base::WideToUtf8(err.message);
   }
   return *slot;
 }

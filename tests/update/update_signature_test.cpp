@@ -6,6 +6,7 @@
 
 #include <chrono>
 
+#include "base/text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -20,7 +21,7 @@ platform::Sha256Digest Digest(const std::string& text) {
 platform::P256PrivateKey NewKey() {
   platform::Error err;
   auto key = platform::P256PrivateKey::Generate(&err);
-  EXPECT_TRUE(key) << platform::WideToUtf8(err.message);
+  EXPECT_TRUE(key) << base::WideToUtf8(err.message);
   return std::move(*key);
 }
 
@@ -28,7 +29,7 @@ std::string Compose(const platform::P256PrivateKey& key, SignedFileKind kind,
                     const std::wstring& name, const std::string& file, std::int64_t time = kTime) {
   std::wstring error;
   auto text = ComposeUpdateSignature(key, kind, name, Digest(file), &error, time);
-  EXPECT_TRUE(text) << platform::WideToUtf8(error);
+  EXPECT_TRUE(text) << base::WideToUtf8(error);
   return text.value_or("");
 }
 
@@ -42,10 +43,10 @@ TEST(UpdateSignature, HoldsForItsFileKindNameAndTimeOnly) {
 
   std::wstring reason;
   auto pak = ParseUpdateSignature(pakText, &reason);
-  ASSERT_TRUE(pak) << platform::WideToUtf8(reason);
+  ASSERT_TRUE(pak) << base::WideToUtf8(reason);
   EXPECT_EQ(pak->time, kTime);
   auto lib = ParseUpdateSignature(libText, &reason);
-  ASSERT_TRUE(lib) << platform::WideToUtf8(reason);
+  ASSERT_TRUE(lib) << base::WideToUtf8(reason);
 
   const auto pub = key.PublicKey();
   EXPECT_EQ(
@@ -122,7 +123,7 @@ TEST(UpdateSignature, ComposeSignsNowAndRefusesNamesThatCannotBeSigned) {
   auto text = ComposeUpdateSignature(key, SignedFileKind::kLibrary, L"lib/\x4E2D\x6587.jar",
                                      Digest("x"), &error);
   const std::int64_t after = now();
-  ASSERT_TRUE(text) << platform::WideToUtf8(error);
+  ASSERT_TRUE(text) << base::WideToUtf8(error);
   auto parsed = ParseUpdateSignature(*text, &error);
   ASSERT_TRUE(parsed);
   EXPECT_GE(parsed->time, before);
@@ -145,7 +146,7 @@ TEST(UpdateSignature, ComposeSignsNowAndRefusesNamesThatCannotBeSigned) {
       {SignedFileKind::kLibrary, L"lib/x\t.jar"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(platform::WideToUtf8(c.name));
+    SCOPED_TRACE(base::WideToUtf8(c.name));
     error.clear();
     EXPECT_FALSE(ComposeUpdateSignature(key, c.kind, c.name, Digest("x"), &error, kTime));
     EXPECT_FALSE(error.empty());
@@ -170,7 +171,7 @@ TEST(UpdateSignature, ParserTakesExactlyTheFormat) {
         "quorvane-signature 1\r\ntime 1717171717\r\n" + sig.substr(0, sig.size() - 1) + "\r\n",
         "quorvane-signature 1\ntime 0\n" + sig}) {
     std::wstring reason;
-    EXPECT_TRUE(ParseUpdateSignature(text, &reason)) << text << platform::WideToUtf8(reason);
+    EXPECT_TRUE(ParseUpdateSignature(text, &reason)) << text << base::WideToUtf8(reason);
   }
 
   const std::string head = "quorvane-signature 1\n";
@@ -234,7 +235,7 @@ TEST(UpdateSignature, PublicKeyTextRoundTripsAndRejectsAnythingElse) {
   EXPECT_EQ(text.find_first_not_of("0123456789abcdef", 5), std::string::npos) << text;
   std::wstring reason;
   auto parsed = ParsePublicKeyText(text, &reason);
-  ASSERT_TRUE(parsed) << platform::WideToUtf8(reason);
+  ASSERT_TRUE(parsed) << base::WideToUtf8(reason);
   EXPECT_EQ(*parsed, key.PublicKey());
   std::string upper = text;
   for (size_t i = 5; i < upper.size(); ++i) upper[i] = static_cast<char>(std::toupper(upper[i]));

@@ -14,23 +14,24 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "branding.h"
 #include "diagnostics/log.h"
 #include "diagnostics/program_version.h"
 #include "javahost/java_launch.h"
-#include "javahost/runtime_layout.h"
 #include "launch/user_texts.h"
 #include "platform/http.h"
+#include "platform/jvm_environment.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
+#include "test_keys.h"
 #include "update/md5_checksum.h"
 #include "update/package.h"
 #include "update/signed_update.h"
 #include "update/update_signature.h"
 #include "update/working_folder.h"
-#include "test_keys.h"
 #include "zip_bytes.h"
 
 namespace fs = std::filesystem;
@@ -47,7 +48,7 @@ const wchar_t kWriteError[] = L"写入执行文件出错！";
 
 
 std::string Md5(const std::string& bytes) {
-  return platform::WideToUtf8(CMD5Checksum::GetMD5(bytes.data(), bytes.size()));
+  return base::WideToUtf8(CMD5Checksum::GetMD5(bytes.data(), bytes.size()));
 }
 
 // A jar (a zip archive with a class file's worth of `size` bytes) scrambled with the jar
@@ -77,7 +78,7 @@ class Worker : public ::testing::Test {
     settings.documentsFolder = documents.WPath();
     settings.runtimeBaseUrl = server.Url(folder + "install/runtime/");
     WriteBytes(exeDir / "Config.ini", Narrow(server.Url(folder + "app/main.jar")) + "\r\nsecond line\r\n");
-    jvm = exeDir / fs::path(RuntimeLibraryCandidates().front());
+    jvm = exeDir / fs::path(platform::RuntimeLibraryCandidates().front());
     fs::create_directories(jvm.parent_path());
     WriteBytes(jvm, "stand-in runtime library");
     NewState();
@@ -86,7 +87,7 @@ class Worker : public ::testing::Test {
   // Windows cannot remove a folder that holds an open t.log.
   ~Worker() override { theLog.StartAt(L""); }
 
-  static std::string Narrow(const std::wstring& text) { return platform::WideToUtf8(text); }
+  static std::string Narrow(const std::wstring& text) { return base::WideToUtf8(text); }
 
   // A fresh record, as a new process has, whose progress values the case sees.
   void NewState() {
@@ -619,7 +620,7 @@ class SignedWorker : public Worker {
   std::string Signature(const platform::P256PrivateKey& key, const std::string& package, std::int64_t time) const {
     std::wstring error;
     std::optional<std::string> text = ComposeUpdateSignature(key, SignedFileKind::kPackage,
-                                                             platform::Utf8ToWide(Md5(package)), Sha(package), &error, time);
+                                                             base::Utf8ToWide(Md5(package)), Sha(package), &error, time);
     EXPECT_TRUE(text.has_value()) << Narrow(error);
     return text.value_or("");
   }

@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/text.h"
 #include "branding.h"
 #include "diagnostics/program_version.h"
 #include "launch/user_texts.h"
@@ -35,7 +36,7 @@ TEST(WorkingFolder, NameFollowsTheExecutablesFolder) {
       {L"C:\\Users\\" + std::wstring(300, L'y') + L"\\Launcher.exe", word + L"-" + std::wstring(300, L'y')},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(WorkingFolderName(NativeSeparators(c.exe)), c.folder) << platform::WideToUtf8(c.exe);
+    EXPECT_EQ(WorkingFolderName(NativeSeparators(c.exe)), c.folder) << base::WideToUtf8(c.exe);
 }
 
 TEST(WorkingFolder, PrepareCreatesItInTheUsersDocuments) {
@@ -92,7 +93,7 @@ TEST(WorkingFolder, FileInItsPlaceFailsTheRunAndNothingIsWritten) {
       testing_support::WriteBytes(documents / "Documents", "a file");
       docs = (documents / "Documents").wstring();
     } else {
-      testing_support::WriteBytes(documents / platform::WideToUtf8(WorkingFolderName(exe)), "a file");
+      testing_support::WriteBytes(documents / base::WideToUtf8(WorkingFolderName(exe)), "a file");
     }
     EXPECT_EQ(PrepareWorkingFolder(docs, exe), std::nullopt);
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 #include "zip_bytes.h"
@@ -80,8 +81,8 @@ class ZipCheck : public ::testing::Test {
   // The check of these bytes as a library (as they are) and as a package (scrambled).
   void ExpectWhole(const std::string& bytes) {
     std::wstring why;
-    EXPECT_TRUE(Check(bytes, 0, &why)) << platform::WideToUtf8(why);
-    EXPECT_TRUE(Check(Scrambled(bytes, kKey), kKey, &why)) << platform::WideToUtf8(why);
+    EXPECT_TRUE(Check(bytes, 0, &why)) << base::WideToUtf8(why);
+    EXPECT_TRUE(Check(Scrambled(bytes, kKey), kKey, &why)) << base::WideToUtf8(why);
   }
   void ExpectRefused(const std::string& bytes) {
     for (std::uint8_t key : {std::uint8_t{0}, kKey}) {

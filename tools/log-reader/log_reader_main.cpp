@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "branding.h"
 #include "log_decoder.h"
 #include "platform/args.h"
@@ -16,7 +17,7 @@ const char kUsage[] =
     "in the code page of the machine that wrote it. BYTE is the log key (default: this\n"
     "build's), written like 0x3C or 60.\n";
 
-void Err(const std::wstring& text) { platform::WriteStderr(platform::WideToUtf8(text) + "\n"); }
+void Err(const std::wstring& text) { platform::WriteStderr(base::WideToUtf8(text) + "\n"); }
 
 }  // namespace
 
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
     }
     if (a == L"--key") {
       std::optional<std::uint8_t> parsed;
-      if (i + 1 < args.size()) parsed = ParseKey(platform::WideToUtf8(args[++i]));
+      if (i + 1 < args.size()) parsed = ParseKey(base::WideToUtf8(args[++i]));
       if (!parsed) {
         Err(L"log-reader: --key needs one byte, like 0x3C");
         return 2;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/args.h"
 #include "platform/platform.h"
 #include "publisher.h"
@@ -30,7 +31,7 @@ const char kUsage[] =
     "--new-key FILE writes a new private signing key to FILE (which must not exist; keep it\n"
     "off the web server) and prints the value for LAUNCHER_UPDATE_PUBLIC_KEY.\n";
 
-void Err(const std::wstring& text) { platform::WriteStderr(platform::WideToUtf8(text) + "\n"); }
+void Err(const std::wstring& text) { platform::WriteStderr(base::WideToUtf8(text) + "\n"); }
 
 int Usage(const std::wstring& problem) {
   if (!problem.empty()) Err(L"publish: " + problem);
@@ -91,6 +92,6 @@ int main(int argc, char** argv) {
   }
   for (const std::wstring& f : result.written) Err(L"wrote     " + f);
   for (const std::wstring& f : result.unchanged) Err(L"unchanged " + f);
-  platform::WriteStdout(platform::WideToUtf8(result.configLine) + "\n");
+  platform::WriteStdout(base::WideToUtf8(result.configLine) + "\n");
   return 0;
 }

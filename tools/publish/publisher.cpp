@@ -7,6 +7,7 @@
 #include <system_error>
 #include <type_traits>
 
+#include "base/text.h"
 #include "branding.h"
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
@@ -26,12 +27,12 @@ constexpr wchar_t kLibFolder[] = L"lib";
 template <typename Path = fs::path>
 Path ToPath(const std::wstring& text) {
   if constexpr (std::is_same_v<typename Path::value_type, wchar_t>) return Path(text);
-  else return Path(platform::WideToUtf8(text));
+  else return Path(base::WideToUtf8(text));
 }
 template <typename Path>
 std::wstring FromPath(const Path& path) {
   if constexpr (std::is_same_v<typename Path::value_type, wchar_t>) return path.native();
-  else return platform::Utf8ToWide(path.native());
+  else return base::Utf8ToWide(path.native());
 }
 
 bool ReadWhole(const std::wstring& path, std::string* bytes, std::wstring* error) {
@@ -133,7 +134,7 @@ class Signer {
 std::optional<std::wstring> SigningMismatch(std::string_view builtKey,
                                             const platform::P256PublicKey* signingKey) {
   if (builtKey.empty()) return std::nullopt;  // such launchers read no signatures
-  const std::wstring built = platform::Utf8ToWide(std::string(builtKey));
+  const std::wstring built = base::Utf8ToWide(std::string(builtKey));
   if (signingKey == nullptr)
     return L"this launcher takes only updates signed with " + built +
            L": publish with --key, or its users keep the version they have";
@@ -236,7 +237,7 @@ PublishResult Publish(const PublishRequest& request) {
     std::error_code ec;
     fs::directory_iterator it(ToPath(request.libsFolder), ec);
     if (ec) {
-      result.error = request.libsFolder + L": " + platform::Utf8ToWide(ec.message());
+      result.error = request.libsFolder + L": " + base::Utf8ToWide(ec.message());
       return result;
     }
     for (const fs::directory_entry& entry : it) {
@@ -300,8 +301,8 @@ PublishResult Publish(const PublishRequest& request) {
     libsText += entry;
   }
   if (!put(SignedFileKind::kPackage, result.md5, folder + result.md5 + L".pak", pak)) return result;
-  if (!writer.Put(folder + L"libs.txt", platform::WideToUtf8(libsText))) return result;
-  if (!writer.Put(folder + L"update.txt", platform::WideToUtf8(result.md5))) return result;
+  if (!writer.Put(folder + L"libs.txt", base::WideToUtf8(libsText))) return result;
+  if (!writer.Put(folder + L"update.txt", base::WideToUtf8(result.md5))) return result;
 
   result.configLine = serverUrl + folder + jarName;
   result.ok = true;

@@ -19,6 +19,8 @@
 
 #include "platform/crypto.h"
 
+#include "base/text.h"
+
 namespace platform {
 
 namespace {
@@ -34,7 +36,7 @@ Error OpenSslError(const wchar_t* what) {
   if (code != 0) {
     char text[256];
     ERR_error_string_n(code, text, sizeof text);
-    e.message += L": " + Utf8ToWide(text);
+    e.message += L": " + base::Utf8ToWide(text);
   }
   ERR_clear_error();
   return e;
@@ -244,7 +246,7 @@ bool P256PrivateKey::WritePem(const std::wstring& path, Error* err) const {
   long pemLength = BIO_get_mem_data(bio.get(), &pem);
 
   // O_EXCL: an existing file (or a link planted in its place) is never written through.
-  std::string name = WideToUtf8(path);
+  std::string name = base::WideToUtf8(path);
   int fd;
   do {
     fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);

@@ -4,17 +4,21 @@
 
 #include "platform/dynlib.h"
 
+#include "base/text.h"
+
 namespace platform {
 
-bool DynamicLibrary::Load(const std::wstring& path, Error* err) {
+// libjvm.so finds the runtime's other libraries through its own run path ($ORIGIN), so
+// the dependency folder needs no part here.
+bool DynamicLibrary::Load(const std::wstring& path, Error* err, const std::wstring&) {
   Unload();
   errno = 0;
-  handle_ = dlopen(WideToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+  handle_ = dlopen(base::WideToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr && err != nullptr) {
     int code = errno;
     const char* text = dlerror();
     err->code = static_cast<std::uint32_t>(code);
-    err->message = Utf8ToWide(text ? text : "unknown error");
+    err->message = base::Utf8ToWide(text ? text : "unknown error");
   }
   return handle_ != nullptr;
 }

@@ -11,6 +11,8 @@
 
 #include "platform/platform.h"
 
+#include "base/text.h"
+
 namespace platform {
 
 File::~File() { Close(); }
@@ -72,7 +74,7 @@ bool File::Open(const std::wstring& path, OpenMode mode, Error* err) {
     case OpenMode::kWriteCreateShared: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
     case OpenMode::kReadWriteKeepLocked: flags |= O_RDWR | O_CREAT; break;
   }
-  std::string name = WideToUtf8(path);
+  std::string name = base::WideToUtf8(path);
   int fd = mode == OpenMode::kWriteCreateSharedOwnFile ? OpenOwnFile(name) : OpenRetrying(name, flags);
   if (fd < 0) {
     SetLastSystemError(err);
@@ -186,8 +188,8 @@ void File::Close() {
 }
 
 bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err) {
-  std::string target = WideToUtf8(to);
-  if (::rename(WideToUtf8(from).c_str(), target.c_str()) != 0) {
+  std::string target = base::WideToUtf8(to);
+  if (::rename(base::WideToUtf8(from).c_str(), target.c_str()) != 0) {
     SetLastSystemError(err);
     return false;
   }
@@ -201,15 +203,15 @@ bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err) {
   return true;
 }
 
-bool RemoveFile(const std::wstring& path) { return ::unlink(WideToUtf8(path).c_str()) == 0; }
+bool RemoveFile(const std::wstring& path) { return ::unlink(base::WideToUtf8(path).c_str()) == 0; }
 
 std::vector<std::wstring> ListDirectory(const std::wstring& folder) {
   std::vector<std::wstring> names;
-  DIR* dir = ::opendir(folder.empty() ? "." : WideToUtf8(folder).c_str());
+  DIR* dir = ::opendir(folder.empty() ? "." : base::WideToUtf8(folder).c_str());
   if (dir == nullptr) return names;
   while (const dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(Utf8ToWide(name));
+    if (name != "." && name != "..") names.push_back(base::Utf8ToWide(name));
   }
   ::closedir(dir);
   return names;
@@ -217,7 +219,7 @@ std::vector<std::wstring> ListDirectory(const std::wstring& folder) {
 
 bool FileExists(const std::wstring& path) {
   struct stat st;
-  return stat(WideToUtf8(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return stat(base::WideToUtf8(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace platform
@@ -247,7 +249,7 @@ bool StampOf(File& file, FileStamp* stamp) {
 
 bool StampOf(const std::wstring& path, FileStamp* stamp) {
   struct stat st;
-  return stat(WideToUtf8(path).c_str(), &st) == 0 && StampOfStat(st, stamp);
+  return stat(base::WideToUtf8(path).c_str(), &st) == 0 && StampOfStat(st, stamp);
 }
 
 }  // namespace platform

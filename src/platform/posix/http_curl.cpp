@@ -1,7 +1,6 @@
 // Linux: one GET through libcurl.
 #include <curl/curl.h>
 #include <strings.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,8 +8,9 @@
 #include <memory>
 #include <mutex>
 
+#include "base/text.h"
+#include "base/http_rules.h"
 #include "platform/http.h"
-#include "platform/http_internal.h"
 
 namespace platform {
 
@@ -19,19 +19,23 @@ void InitHttp() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-void PrepareLargeBlock(void* data, std::size_t size) {
-  const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
-  auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
 bool HttpSeesCutChunkedBody() { return true; }
 
 namespace {
 
-using http_internal::Clock;
-using http_internal::TransferPace;
+using base::http::Clock;
+using base::http::TransferPace;
+
+base::http::PaceLimits PaceOf(const HttpOptions& options) {
+  return {options.minBytesPerSecond, options.rateWindowMs, options.totalMs};
+}
+
+void SetRange(HttpResponseHead* head, std::string_view contentRange) {
+  base::http::ContentRange range = base::http::ParseContentRange(contentRange);
+  head->rangeStart = range.start;
+  head->rangeEnd = range.end;
+  head->rangeTotal = range.total;
+}
 
 struct CurlDeleter {
   void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
@@ -41,7 +45,7 @@ struct SlistDeleter {
 };
 
 struct Transfer {
-  Transfer(const HttpOptions& options, Clock::time_point start) : pace(options, start) {}
+  Transfer(const HttpOptions& options, Clock::time_point start) : pace(PaceOf(options), start) {}
 
   CURL* curl = nullptr;
   HttpSink* sink = nullptr;
@@ -76,7 +80,7 @@ bool BeginBody(Transfer& t) {
   curl_off_t length = -1;
   curl_easy_getinfo(t.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   head.contentLength = length < 0 ? -1 : static_cast<std::int64_t>(length);
-  if (!t.contentRange.empty()) http_internal::ParseContentRange(t.contentRange, &head);
+  if (!t.contentRange.empty()) SetRange(&head, t.contentRange);
   if (!t.sink->Begin(head)) {
     t.declined = true;
     return false;
@@ -128,7 +132,7 @@ size_t OnHeader(char* line, size_t size, size_t count, void* user) {
     t.contentRange = Trimmed(line + 14, n - 14);
   } else if (Trimmed(line, n).empty() && !t.begun) {
     // The end of a response's headers (or of a chunked body's trailers, once begun).
-    bool followed = http_internal::IsFollowedRedirect(static_cast<unsigned>(t.status)) && !t.location.empty();
+    bool followed = base::http::IsFollowedRedirect(static_cast<unsigned>(t.status)) && !t.location.empty();
     if (t.status >= 200 && !followed) {
       t.pace.StartWindow(Clock::now(), t.received);
       if (!BeginBody(t)) return 0;  // declined: stops curl
@@ -173,7 +177,7 @@ int OnProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t 
   return 0;
 }
 
-std::string UserAgent() { return WideToUtf8(ProgramName()); }
+std::string UserAgent() { return base::WideToUtf8(ProgramName()); }
 
 
 }  // namespace
@@ -182,7 +186,7 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   InitHttp();
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
   if (!curl) {
-    SetFailure(err, Utf8ToWide(curl_easy_strerror(CURLE_FAILED_INIT)), static_cast<std::uint32_t>(CURLE_FAILED_INIT));
+    SetFailure(err, base::Utf8ToWide(curl_easy_strerror(CURLE_FAILED_INIT)), static_cast<std::uint32_t>(CURLE_FAILED_INIT));
     return false;
   }
   const auto start = Clock::now();
@@ -199,10 +203,10 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   headers.reset(curl_slist_append(headers.release(), "Pragma: no-cache"));
 
   char detail[CURL_ERROR_SIZE] = {};
-  std::string narrowUrl = WideToUtf8(url);
+  std::string narrowUrl = base::WideToUtf8(url);
   std::string agent = UserAgent();
   std::string range = options.rangeStart >= 0 ? std::to_string(options.rangeStart) + "-" : std::string();
-  std::string caFile = WideToUtf8(options.caFile);
+  std::string caFile = base::WideToUtf8(options.caFile);
   const bool secureStart = narrowUrl.size() >= 8 && strncasecmp(narrowUrl.c_str(), "https://", 8) == 0;
   CURL* c = curl.get();
   curl_easy_setopt(c, CURLOPT_URL, narrowUrl.c_str());
@@ -211,7 +215,7 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   // Never from https back to http: refused before libcurl even connects.
   curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, secureStart ? "https" : "http,https");
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, static_cast<long>(http_internal::kMaxRedirects));
+  curl_easy_setopt(c, CURLOPT_MAXREDIRS, static_cast<long>(base::http::kMaxRedirects));
   curl_easy_setopt(c, CURLOPT_PREREQFUNCTION, OnRequest);
   curl_easy_setopt(c, CURLOPT_PREREQDATA, &t);
   curl_easy_setopt(c, CURLOPT_USERAGENT, agent.c_str());
@@ -248,7 +252,7 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   if (t.stalled) {
     wchar_t text[96];
     std::swprintf(text, 96, L"%ls: no data for %u ms",
-                  Utf8ToWide(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)).c_str(),
+                  base::Utf8ToWide(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)).c_str(),
                   static_cast<unsigned>(t.idleMs));
     SetFailure(err, text, static_cast<std::uint32_t>(CURLE_OPERATION_TIMEDOUT));
     return false;
@@ -256,15 +260,15 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   // A redirect refused by CURLOPT_REDIR_PROTOCOLS_STR or by OnRequest.
   const bool toHttp = StartsWithNoCase(t.location.c_str(), t.location.size(), "http:");
   if (t.downgrade || (rc == CURLE_UNSUPPORTED_PROTOCOL && secureStart && toHttp)) {
-    SetFailure(err, L"redirect from https to http refused: " + Utf8ToWide(t.location), static_cast<std::uint32_t>(rc));
+    SetFailure(err, L"redirect from https to http refused: " + base::Utf8ToWide(t.location), static_cast<std::uint32_t>(rc));
     return false;
   }
   if (rc == CURLE_UNSUPPORTED_PROTOCOL && !t.location.empty() &&
-      http_internal::IsFollowedRedirect(static_cast<unsigned>(t.status))) {
-    SetFailure(err, L"redirect to an address other than http or https refused: " + Utf8ToWide(t.location), static_cast<std::uint32_t>(rc));
+      base::http::IsFollowedRedirect(static_cast<unsigned>(t.status))) {
+    SetFailure(err, L"redirect to an address other than http or https refused: " + base::Utf8ToWide(t.location), static_cast<std::uint32_t>(rc));
     return false;
   }
-  SetFailure(err, Utf8ToWide(detail[0] ? detail : curl_easy_strerror(rc)), static_cast<std::uint32_t>(rc));
+  SetFailure(err, base::Utf8ToWide(detail[0] ? detail : curl_easy_strerror(rc)), static_cast<std::uint32_t>(rc));
   return false;
 }
 

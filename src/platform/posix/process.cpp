@@ -12,18 +12,20 @@
 
 #include "platform/process.h"
 
+#include "base/text.h"
+
 namespace platform {
 
 static std::string NameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
 
 int RunProgram(const ProgramRun& run, Error* err) {
   // Everything the child needs is prepared before fork: only async-signal-safe calls after.
-  std::string path = WideToUtf8(run.program);
-  std::string dir = WideToUtf8(run.workingDir);
-  std::string out = WideToUtf8(run.stdoutPath);
+  std::string path = base::WideToUtf8(run.program);
+  std::string dir = base::WideToUtf8(run.workingDir);
+  std::string out = base::WideToUtf8(run.stdoutPath);
   std::vector<std::string> storage;
   storage.push_back(path);
-  for (const std::wstring& arg : run.args) storage.push_back(WideToUtf8(arg));
+  for (const std::wstring& arg : run.args) storage.push_back(base::WideToUtf8(arg));
   std::vector<char*> argv;
   for (std::string& s : storage) argv.push_back(s.data());
   argv.push_back(nullptr);
@@ -31,7 +33,7 @@ int RunProgram(const ProgramRun& run, Error* err) {
   std::vector<std::string> envStorage;
   for (char** e = environ; *e != nullptr; ++e) envStorage.emplace_back(*e);
   for (const std::wstring& change : run.environment) {
-    std::string entry = WideToUtf8(change);
+    std::string entry = base::WideToUtf8(change);
     std::string name = NameOf(entry);
     std::erase_if(envStorage, [&](const std::string& e) { return NameOf(e) == name; });
     envStorage.push_back(entry);

@@ -13,11 +13,8 @@
 #include <string>
 
 #include "base/text.h"
+#include "branding.h"
 #include "platform/platform.h"
-
-#ifndef LAUNCHER_VERSION_WORDS
-#error "LAUNCHER_VERSION_WORDS comes from the build's branding settings"
-#endif
 
 namespace platform {
 
@@ -28,7 +25,7 @@ void SetLastSystemError(Error* err) {
   char buffer[256];
   // GNU strerror_r may return a static string instead of filling the buffer.
   const char* text = strerror_r(code, buffer, sizeof buffer);
-  err->message = Utf8ToWide(text ? text : "unknown error");
+  err->message = base::Utf8ToWide(text ? text : "unknown error");
 }
 
 std::wstring ExecutablePath() {
@@ -38,7 +35,7 @@ std::wstring ExecutablePath() {
     if (n < 0) return {};
     if (static_cast<size_t>(n) < buffer.size()) {
       buffer.resize(static_cast<size_t>(n));
-      return Utf8ToWide(buffer);
+      return base::Utf8ToWide(buffer);
     }
     buffer.resize(buffer.size() * 2);
   }
@@ -86,27 +83,27 @@ std::wstring DocumentsFolder() {
     docs = (stat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? candidate
                                                                        : StripTrailingSlashes(home);
   }
-  return Utf8ToWide(docs);
+  return base::Utf8ToWide(docs);
 }
 
 std::wstring LocalAppDataFolder() {
-  if (const char* d = getenv("XDG_DATA_HOME"); d && *d == '/') return Utf8ToWide(StripTrailingSlashes(d));
+  if (const char* d = getenv("XDG_DATA_HOME"); d && *d == '/') return base::Utf8ToWide(StripTrailingSlashes(d));
   std::string home = HomeFolder();
   if (home.empty()) return {};
-  return Utf8ToWide(StripTrailingSlashes(home) + "/.local/share");
+  return base::Utf8ToWide(StripTrailingSlashes(home) + "/.local/share");
 }
 
 bool IsDirectory(const std::wstring& path) {
   struct stat st;
-  return stat(WideToUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return stat(base::WideToUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool MakeDirectory(const std::wstring& path) {
-  return mkdir(WideToUtf8(path).c_str(), 0777) == 0;
+  return mkdir(base::WideToUtf8(path).c_str(), 0777) == 0;
 }
 
 bool ChangeCurrentDirectory(const std::wstring& path) {
-  return chdir(WideToUtf8(path).c_str()) == 0;
+  return chdir(base::WideToUtf8(path).c_str()) == 0;
 }
 
 std::wstring CurrentDirectory() {
@@ -116,22 +113,20 @@ std::wstring CurrentDirectory() {
     buffer.resize(buffer.size() * 2);
   }
   buffer.resize(strlen(buffer.c_str()));
-  return Utf8ToWide(buffer);
+  return base::Utf8ToWide(buffer);
 }
 
 bool ProgramVersion(std::uint16_t out[4]) {
-  const std::uint16_t words[4] = {LAUNCHER_VERSION_WORDS};
-  for (int i = 0; i < 4; ++i) out[i] = words[i];
+  // Linux executables carry no version resource: the build's own version is the answer.
+  for (int i = 0; i < 4; ++i) out[i] = branding::kVersion[i];
   return true;
 }
 
 // Linux text is UTF-8 everywhere.
-std::string WideToUtf8(const std::wstring& text) { return base::WideToUtf8(text); }
-std::wstring Utf8ToWide(const std::string& bytes) { return base::Utf8ToWide(bytes); }
 
-std::string WideToAnsi(const std::wstring& text) { return WideToUtf8(text); }
-std::string PathInAnsiCodePage(const std::wstring& path) { return WideToUtf8(path); }
-std::wstring ThreadAnsiToWide(const std::string& bytes) { return Utf8ToWide(bytes); }
+std::string WideToAnsi(const std::wstring& text) { return base::WideToUtf8(text); }
+std::string PathInAnsiCodePage(const std::wstring& path) { return base::WideToUtf8(path); }
+std::wstring ThreadAnsiToWide(const std::string& bytes) { return base::Utf8ToWide(bytes); }
 
 std::tm LocalTimeNow() {
   std::time_t now = std::time(nullptr);

@@ -8,13 +8,11 @@
 
 #include "platform/http.h"
 #include "platform/win32/error_text.h"
-#include "platform/http_internal.h"
+#include "base/http_rules.h"
 
 namespace platform {
 
 void InitHttp() {}
-
-void PrepareLargeBlock(void*, std::size_t) {}
 
 // WinINet decodes chunked bodies itself and, under Wine at least, takes a connection
 // closed before the last chunk for the end of the body; nothing in its API tells them
@@ -23,8 +21,19 @@ bool HttpSeesCutChunkedBody() { return false; }
 
 namespace {
 
-using http_internal::Clock;
-using http_internal::TransferPace;
+using base::http::Clock;
+using base::http::TransferPace;
+
+base::http::PaceLimits PaceOf(const HttpOptions& options) {
+  return {options.minBytesPerSecond, options.rateWindowMs, options.totalMs};
+}
+
+void SetRange(HttpResponseHead* head, std::string_view contentRange) {
+  base::http::ContentRange range = base::http::ParseContentRange(contentRange);
+  head->rangeStart = range.start;
+  head->rangeEnd = range.end;
+  head->rangeTotal = range.total;
+}
 
 class InternetHandle {
  public:
@@ -240,7 +249,7 @@ bool ReadHead(HINTERNET request, DWORD status, HttpResponseHead* head, Error* er
   if (!range.empty()) {
     std::string narrow;
     for (wchar_t c : range) narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    http_internal::ParseContentRange(narrow, head);
+    SetRange(head, narrow);
   }
   return true;
 }
@@ -248,7 +257,7 @@ bool ReadHead(HINTERNET request, DWORD status, HttpResponseHead* head, Error* er
 }  // namespace
 
 bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOptions& options) {
-  TransferPace pace(options, Clock::now());
+  TransferPace pace(PaceOf(options), Clock::now());
   // A failed call after the deadline has passed failed because of it (the waits are cut
   // to the time left): say so rather than "time-out".
   auto failCall = [&](std::int64_t received) {
@@ -307,12 +316,12 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
       return FailWithLastError(err);
     if (pace.Check(Clock::now(), 0) == TransferPace::kTooLong)
       return Fail(err, ERROR_INTERNET_TIMEOUT, pace.Describe(TransferPace::kTooLong));
-    if (!http_internal::IsFollowedRedirect(status)) break;
+    if (!base::http::IsFollowedRedirect(status)) break;
     std::wstring location = QueryHeader(request.Get(), HTTP_QUERY_LOCATION);
     if (location.empty()) break;  // nowhere to go: the sink gets the 3xx itself
-    if (redirects == http_internal::kMaxRedirects)
+    if (redirects == base::http::kMaxRedirects)
       return Fail(err, ERROR_HTTP_REDIRECT_FAILED,
-                  L"more than " + std::to_wstring(http_internal::kMaxRedirects) + L" redirects");
+                  L"more than " + std::to_wstring(base::http::kMaxRedirects) + L" redirects");
     std::wstring next = Resolve(current, location);
     if (!Crack(next, &address, nullptr))
       return Fail(err, ERROR_HTTP_REDIRECT_FAILED, L"redirect to an address other than http or https refused: " + next);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/platform.h"
 #include "platform/win32/error_text.h"
 
@@ -169,8 +170,6 @@ std::string PathInAnsiCodePage(const std::wstring& path) {
   return WideToAnsi(path);
 }
 std::wstring ThreadAnsiToWide(const std::string& bytes) { return CodePageToWide(CP_THREAD_ACP, bytes); }
-std::string WideToUtf8(const std::wstring& text) { return WideToCodePage(CP_UTF8, text); }
-std::wstring Utf8ToWide(const std::string& bytes) { return CodePageToWide(CP_UTF8, bytes); }
 
 std::tm LocalTimeNow() {
   std::time_t now = std::time(nullptr);

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "base/text.h"
 #include "launch/launch_state.h"
 #include "launch/user_texts.h"
 #include "platform/http.h"
@@ -24,7 +25,7 @@ constexpr int kClientHeight = 73;
 
 enum class Outcome { kClosed, kFailed, kLaunch };
 
-std::string Utf8(const std::wstring& text) { return platform::WideToUtf8(text); }
+std::string Utf8(const std::wstring& text) { return base::WideToUtf8(text); }
 
 struct ProgressWindow {
   explicit ProgressWindow(std::shared_ptr<LaunchState> state) : model(std::move(state)) {}

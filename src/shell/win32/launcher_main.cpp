@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "base/text.h"
 #include "launch/launch_state.h"
 #include "launch/user_texts.h"
 #include "platform/http.h"
@@ -39,7 +40,7 @@ HICON LoadAppIcon(int metricX, int metricY) {
 // Every message box text also goes to standard error (when there is one): scripts and
 // support staff can read what the user was shown.
 void ShowMessage(HWND owner, const std::wstring& text, const std::wstring& caption) {
-  platform::WriteStderr(platform::WideToUtf8(L"[" + caption + L"] " + text + L"\n"));
+  platform::WriteStderr(base::WideToUtf8(L"[" + caption + L"] " + text + L"\n"));
   MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK);
 }
 

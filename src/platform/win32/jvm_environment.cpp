@@ -1,4 +1,6 @@
-#include "javahost/runtime_layout.h"
+#include "platform/jvm_environment.h"
+
+namespace platform {
 
 std::vector<std::wstring> RuntimeLibraryCandidates() {
   // 64-bit runtimes ship no client VM: the server VM is the fallback.
@@ -6,3 +8,5 @@ std::vector<std::wstring> RuntimeLibraryCandidates() {
 }
 
 std::wstring PrepareLocaleForJvm() { return {}; }
+
+}  // namespace platform

@@ -1,4 +1,4 @@
-#include "javahost/runtime_layout.h"
+#include "platform/jvm_environment.h"
 
 #include <langinfo.h>
 #include <locale.h>
@@ -6,6 +6,8 @@
 #include <string.h>
 
 #include "base/text.h"
+
+namespace platform {
 
 std::vector<std::wstring> RuntimeLibraryCandidates() {
   // The layout of a jlink'd runtime.
@@ -59,3 +61,5 @@ std::wstring PrepareLocaleForJvm() {
   setenv("LC_CTYPE", chosen.c_str(), 1);
   return base::Utf8ToWide(chosen);
 }
+
+}  // namespace platform

@@ -1,10 +1,12 @@
-// What differs between the Windows and the Linux Java runtime: where its VM library lies
-// and what the process must settle before a VM starts inside it. One implementation per
-// platform (win32/, posix/).
+// What the process needs from the system around a Java VM of the private runtime: where
+// the runtime keeps its VM library, and a character type the VM can decode the class path
+// with. One implementation per platform (win32/, posix/).
 #pragma once
 
 #include <string>
 #include <vector>
+
+namespace platform {
 
 // VM library candidates relative to the executable's folder, most preferred first.
 std::vector<std::wstring> RuntimeLibraryCandidates();
@@ -14,3 +16,5 @@ std::vector<std::wstring> RuntimeLibraryCandidates();
 // the rest of the locale) when it has none, before the VM reads it. Nothing to do on
 // Windows, where the VM reads the ANSI code page. Returns what it set, empty when nothing.
 std::wstring PrepareLocaleForJvm();
+
+}  // namespace platform

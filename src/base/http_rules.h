@@ -1,6 +1,6 @@
-// What the WinINet and the libcurl HttpGet share: reading a Content-Range header, judging
-// whether a transfer still gets anywhere, and the rule for redirects. Header-only: each
-// build compiles exactly one of the two clients.
+// The rules of HTTP that both clients (WinINet and libcurl) apply the same way: which
+// redirects are followed, reading a Content-Range header, and judging whether a transfer
+// still gets anywhere. Pure code: the clients call the system, this only decides.
 #pragma once
 
 #include <chrono>
@@ -10,9 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/http.h"
+namespace base::http {
 
-namespace platform::http_internal {
 
 using Clock = std::chrono::steady_clock;
 
@@ -24,10 +23,18 @@ inline bool IsFollowedRedirect(unsigned status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// Fills the range fields of *head from a Content-Range value ("bytes 10-99/100",
-// "bytes 10-99/*", "bytes */100"); all three stay -1 when the value is malformed.
-inline void ParseContentRange(std::string_view value, HttpResponseHead* head) {
-  head->rangeStart = head->rangeEnd = head->rangeTotal = -1;
+// A Content-Range value: "bytes START-END/TOTAL" (TOTAL may be "*", and a 416 answer gives
+// "bytes */TOTAL"). Each field is -1 when absent, unknown or not a well-formed range.
+struct ContentRange {
+  std::int64_t start = -1;
+  std::int64_t end = -1;
+  std::int64_t total = -1;
+};
+
+// The range of a Content-Range value ("bytes 10-99/100", "bytes 10-99/*", "bytes */100");
+// all three fields stay -1 when the value is malformed.
+inline ContentRange ParseContentRange(std::string_view value) {
+  ContentRange none;
   std::size_t at = 0;
   auto skipSpaces = [&] {
     while (at < value.size() && (value[at] == ' ' || value[at] == '\t')) ++at;
@@ -44,45 +51,52 @@ inline void ParseContentRange(std::string_view value, HttpResponseHead* head) {
   };
   skipSpaces();
   static constexpr std::string_view kUnit = "bytes";
-  if (value.size() - at < kUnit.size()) return;
+  if (value.size() - at < kUnit.size()) return none;
   for (char c : kUnit) {
     char v = value[at++];
-    if (v != c && v != c - 'a' + 'A') return;
+    if (v != c && v != c - 'a' + 'A') return none;
   }
-  if (at >= value.size() || (value[at] != ' ' && value[at] != '\t')) return;
+  if (at >= value.size() || (value[at] != ' ' && value[at] != '\t')) return none;
   skipSpaces();
   std::int64_t start = -1, end = -1, total = -1;
   if (at < value.size() && value[at] == '*') {
     ++at;
   } else {
-    if ((start = number()) < 0 || at >= value.size() || value[at++] != '-') return;
-    if ((end = number()) < 0 || end < start) return;
+    if ((start = number()) < 0 || at >= value.size() || value[at++] != '-') return none;
+    if ((end = number()) < 0 || end < start) return none;
   }
-  if (at >= value.size() || value[at++] != '/') return;
+  if (at >= value.size() || value[at++] != '/') return none;
   if (at < value.size() && value[at] == '*') {
     ++at;
-    if (start < 0) return;  // "*/*" says nothing
+    if (start < 0) return none;  // "*/*" says nothing
   } else if ((total = number()) < 0 || (end >= 0 && end >= total)) {
-    return;
+    return none;
   }
   skipSpaces();
-  if (at != value.size()) return;
-  head->rangeStart = start;
-  head->rangeEnd = end;
-  head->rangeTotal = total;
+  if (at != value.size()) return none;
+  return ContentRange{start, end, total};
 }
 
-// Watches one attempt against the rate floor and the deadline of HttpOptions. The
-// clients call Check whenever bytes arrive and whenever they get control while waiting.
+// The limits that end a transfer going nowhere: fewer than minBytesPerSecond × rateWindowMs
+// / 1000 body bytes in the last rateWindowMs (0 in either: no floor), or the whole attempt
+// lasting longer than totalMs (0: no limit).
+struct PaceLimits {
+  std::uint32_t minBytesPerSecond = 0;
+  std::uint32_t rateWindowMs = 0;
+  std::uint32_t totalMs = 0;
+};
+
+// Watches one attempt against its rate floor and its deadline. The HTTP clients call Check
+// whenever bytes arrive and whenever they get control while waiting.
 class TransferPace {
  public:
   enum Limit { kNone, kTooSlow, kTooLong };
 
-  TransferPace(const HttpOptions& options, Clock::time_point start)
-      : minBytesPerSecond_(options.minBytesPerSecond),
-        windowMs_(options.rateWindowMs),
-        totalMs_(options.totalMs),
-        deadline_(start + std::chrono::milliseconds(options.totalMs)) {}
+  TransferPace(const PaceLimits& limits, Clock::time_point start)
+      : minBytesPerSecond_(limits.minBytesPerSecond),
+        windowMs_(limits.rateWindowMs),
+        totalMs_(limits.totalMs),
+        deadline_(start + std::chrono::milliseconds(limits.totalMs)) {}
 
   // The final response's headers are in: the rate is judged from here on, on the body's
   // bytes alone (a slow answer to the request is the idle time-out's business).
@@ -141,4 +155,4 @@ class TransferPace {
   std::int64_t lastWindowBytes_ = 0;
 };
 
-}  // namespace platform::http_internal
+}  // namespace base::http
