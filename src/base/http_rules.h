@@ -8,7 +8,10 @@
 #include <cwchar>
 #include <deque>
 #include <string>
+#include <optional>
 #include <string_view>
+
+#include "base/decimal.h"
 
 namespace base::http {
 
@@ -39,16 +42,15 @@ inline ContentRange ParseContentRange(std::string_view value) {
   auto skipSpaces = [&] {
     while (at < value.size() && (value[at] == ' ' || value[at] == '\t')) ++at;
   };
-  // A decimal number of at most 18 digits (no overflow), or -1.
+  // A decimal number of at most 18 digits (it fits a file length), or -1.
   auto number = [&]() -> std::int64_t {
-    std::int64_t n = 0;
-    std::size_t digits = 0;
-    while (at < value.size() && value[at] >= '0' && value[at] <= '9' && digits < 19) {
-      n = n * 10 + (value[at++] - '0');
-      ++digits;
-    }
-    return digits == 0 || digits > 18 ? -1 : n;
+    std::size_t from = at;
+    while (at < value.size() && value[at] >= '0' && value[at] <= '9') ++at;
+    if (at - from > 18) return -1;
+    std::optional<std::uint64_t> n = base::ParseUnsigned(value.substr(from, at - from));
+    return n ? static_cast<std::int64_t>(*n) : -1;
   };
+
   skipSpaces();
   static constexpr std::string_view kUnit = "bytes";
   if (value.size() - at < kUnit.size()) return none;

@@ -7,8 +7,8 @@
 #include "branding.h"
 #include "diagnostics/log.h"
 #include "platform/atomic_file.h"
+#include "launch/stamp_record.h"
 #include "platform/platform.h"
-#include "platform/stamp_record.h"
 
 namespace {
 
@@ -21,19 +21,6 @@ void Unscramble(std::uint8_t* bytes, std::size_t length) {
   for (std::size_t i = 0; i < length; ++i) bytes[i] ^= branding::kJarKey;
 }
 
-// Reads until the buffer is full or the file ends: *got < size only at the end.
-bool ReadFull(platform::File& file, std::uint8_t* buffer, std::size_t size, std::size_t* got,
-              platform::Error* err = nullptr) {
-  *got = 0;
-  while (*got < size) {
-    std::size_t n = 0;
-    if (!file.Read(buffer + *got, size - *got, &n, err)) return false;
-    if (n == 0) break;
-    *got += n;
-  }
-  return true;
-}
-
 // Copies the stored jar, unscrambled, into a new file; flushed when a record will vouch
 // for it. A file that could not be written whole is removed.
 bool CopyUnscrambled(platform::File& storedJar, const std::wstring& target, bool flush, platform::Error* err) {
@@ -43,7 +30,7 @@ bool CopyUnscrambled(platform::File& storedJar, const std::wstring& target, bool
   bool ok = true;
   for (;;) {
     std::size_t got = 0;
-    if (!ReadFull(storedJar, buffer.get(), kChunk, &got, err)) {
+    if (!storedJar.ReadFull(buffer.get(), kChunk, &got, err)) {
       ok = false;
       break;
     }
@@ -71,7 +58,7 @@ bool HoldsUnscrambled(platform::File& storedJar, const std::wstring& path, const
   std::unique_ptr<std::uint8_t[]> stored(new std::uint8_t[kChunk]), plain(new std::uint8_t[kChunk]);
   for (;;) {
     std::size_t a = 0, b = 0;
-    if (!ReadFull(storedJar, stored.get(), kChunk, &a) || !ReadFull(temp, plain.get(), kChunk, &b) || a != b) {
+    if (!storedJar.ReadFull(stored.get(), kChunk, &a) || !temp.ReadFull(plain.get(), kChunk, &b) || a != b) {
       return false;
     }
     if (a == 0) return true;
@@ -89,22 +76,21 @@ enum class Currency { kProven, kCompared, kStale };
 Currency CurrencyOf(platform::File& storedJar, const std::wstring& path, const std::wstring& recordPath) {
   std::int64_t now = platform::StampClockNow();
   platform::FileStamp stored, temp;
-  platform::StampRecord record(kRecordKind);
-  if (!platform::StampOf(storedJar, &stored) || !platform::StampOf(path, &temp) || !record.Read(recordPath))
-    return Currency::kStale;
-  std::optional<platform::FileStamp> recordedStored = record.GetStamp("stored");
-  std::optional<platform::FileStamp> recordedTemp = record.GetStamp("temp");
-  std::optional<std::int64_t> takenAt = record.GetNumber("taken");
-  if (!recordedStored || !recordedTemp || !takenAt || !(*recordedStored == stored) || !(*recordedTemp == temp))
-    return Currency::kStale;
-  if (platform::StampIsSettled(stored, *takenAt) && platform::StampIsSettled(temp, *takenAt))
-    return Currency::kProven;
-
+  launch::StampRecord record(kRecordKind);
+  if (!platform::StampOf(storedJar, &stored) || !platform::StampOf(path, &temp)) return Currency::kStale;
+  const std::vector<launch::StampedFile> files{{"stored", stored}, {"temp", temp}};
+  switch (launch::CheckRecord(recordPath, files, &record)) {
+    case launch::RecordVouches::kNothing:
+      return Currency::kStale;
+    case launch::RecordVouches::kSettled:
+      return Currency::kProven;
+    case launch::RecordVouches::kUnsettled:
+      break;
+  }
   platform::FileStamp after;
   if (!HoldsUnscrambled(storedJar, path, temp) || !platform::StampOf(storedJar, &after) || !(after == stored))
     return Currency::kStale;
-  record.SetNumber("taken", now);
-  record.Write(recordPath);
+  launch::WriteRecord(recordPath, launch::StampRecord(kRecordKind), now, files);
   return Currency::kCompared;
 }
 
@@ -129,7 +115,7 @@ bool ReadJarFile(const std::wstring& fileName, std::vector<std::uint8_t>* bytes)
   if (length <= 0) return false;
   bytes->assign(static_cast<std::size_t>(length), 0);
   std::size_t got = 0;
-  if (!ReadFull(file, bytes->data(), bytes->size(), &got) || got != bytes->size()) {
+  if (!file.ReadFull(bytes->data(), bytes->size(), &got) || got != bytes->size()) {
     bytes->clear();  // a jar cut short would fail later in ways far harder to tell
     return false;
   }
@@ -209,11 +195,8 @@ std::variant<TempJar, TempJarFailure> PrepareTempJar(const std::wstring& storedJ
       // A stored jar that changed while it was read leaves no record: the next launch
       // writes the temporary jar again.
       if (stamped && platform::StampOf(source, &after) && after == before && platform::StampOf(path, &written)) {
-        platform::StampRecord record(kRecordKind);
-        record.SetNumber("taken", takenAt);
-        record.SetStamp("stored", before);
-        record.SetStamp("temp", written);
-        record.Write(recordPath);
+        launch::WriteRecord(recordPath, launch::StampRecord(kRecordKind), takenAt,
+                            {{"stored", before}, {"temp", written}});
       } else {
         platform::RemoveFile(recordPath);
       }

@@ -126,6 +126,8 @@ class File {
   bool IsOpen() const;
   // Reads up to `size` bytes; *got is 0 at the end of the file. False on a read error.
   bool Read(void* buffer, std::size_t size, std::size_t* got, Error* err = nullptr);
+  // Reads until the buffer is full or the file ends: *got < size only at the end.
+  bool ReadFull(void* buffer, std::size_t size, std::size_t* got, Error* err = nullptr);
   // Writes all `size` bytes or fails.
   bool Write(const void* data, std::size_t size, Error* err = nullptr);
   // Size in bytes, or -1 on failure.
@@ -164,9 +166,15 @@ bool RemoveFile(const std::wstring& path);
 // Names of the entries of a folder ("" is the current one), without "." and "..".
 std::vector<std::wstring> ListDirectory(const std::wstring& folder);
 bool FileExists(const std::wstring& path);
-// The whole content of a small file (a key, a record). False when it cannot be read or
-// holds more than `limit` bytes (then *err says so; what was read is wiped first).
-bool ReadSmallFile(const std::wstring& path, std::size_t limit, std::string* content, Error* err = nullptr);
+// The whole content of a file (a key, a record, a log, a jar to publish). False when it
+// cannot be read or holds more than `limit` bytes (then *err says so). Buffers that held
+// its bytes are wiped before they are freed: a key file's bytes must not linger.
+bool ReadWholeFile(const std::wstring& path, std::size_t limit, std::string* content, Error* err = nullptr,
+                   OpenMode mode = OpenMode::kReadShared);
+// At most the first `limit` bytes of a file (the first line of a configuration file):
+// a longer file is not a failure, its rest is not read.
+bool ReadFileStart(const std::wstring& path, std::size_t limit, std::string* content, Error* err = nullptr,
+                   OpenMode mode = OpenMode::kReadShared);
 
 // What tells, without reading a file, whether its content may have changed: its size, its
 // last-write and status-change times as the system records them, and the system's identity

@@ -66,18 +66,14 @@ bool IsServerUrl(const std::wstring& line) {
 }
 
 std::variant<std::wstring, UpdateFailure> ReadConfigLine(const std::wstring& configPath) {
-  platform::File file;
   platform::Error err;
-  std::string bytes(1024, '\0');
-  std::size_t got = 0;
+  std::string bytes;
   // Other readers are welcome (a second launcher starting at the same moment); an editor
   // saving the file meanwhile is not.
-  if (!file.Open(configPath, platform::OpenMode::kReadDenyWriters, &err) ||
-      !file.Read(bytes.data(), bytes.size(), &got, &err)) {
+  if (!platform::ReadFileStart(configPath, 1024, &bytes, &err, platform::OpenMode::kReadDenyWriters)) {
     LogException(err);
     return UpdateFailure::kConfigFile;
   }
-  bytes.resize(got);
   std::wstring line = base::Trim(FirstLine(bytes));
   if (!IsServerUrl(line)) {
     theLog.Write(L"invalid config line: %s", line.substr(0, 64));

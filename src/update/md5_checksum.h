@@ -11,7 +11,6 @@
 class CMD5Checksum {
  public:
   CMD5Checksum();
-  virtual ~CMD5Checksum() = default;
 
   // Hex digest (32 lowercase digits) of the bytes from the file's position to its end;
   // nothing when a read fails.

@@ -2,6 +2,7 @@
 
 #include "branding.h"
 #include "base/retry.h"
+#include "base/decimal.h"
 #include "base/text.h"
 #include "diagnostics/log.h"
 #include "platform/atomic_file.h"
@@ -24,14 +25,7 @@ std::wstring VersionText(const FetchBuffer& buffer) {
   return base::AsciiLower(base::Trim(platform::ThreadAnsiToWide(bytes)));
 }
 
-bool IsVersionText(const std::wstring& text) {
-  if (text.empty()) return true;
-  if (text.size() != 32) return false;
-  for (wchar_t c : text) {
-    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
-  }
-  return true;
-}
+bool IsVersionText(const std::wstring& text) { return text.empty() || base::IsMd5Hex(text); }
 
 std::wstring PartialPackagePath(const std::wstring& workingFolder, const std::wstring& md5) {
   return platform::JoinPath(workingFolder, md5 + kPartialSuffix);

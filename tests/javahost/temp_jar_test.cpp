@@ -16,7 +16,7 @@
 #include "diagnostics/log.h"
 #include "launch_case_support.h"
 #include "platform/platform.h"
-#include "platform/stamp_record.h"
+#include "launch/stamp_record.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -42,7 +42,7 @@ platform::FileStamp StampOf(const fs::path& path) {
 // Waits until what was just written has settled: its stamp then proves its bytes.
 void WaitPastTheSettleTime() {
   std::this_thread::sleep_for(std::chrono::nanoseconds(
-      platform::kStampSettleTicks * (1000000000 / platform::kStampTicksPerSecond) + 200000000));
+      launch::kStampSettleTicks * (1000000000 / platform::kStampTicksPerSecond) + 200000000));
 }
 
 class TempJarTest : public ::testing::Test {

@@ -8,7 +8,6 @@
 
 #include "base/text.h"
 #include "platform/atomic_file.h"
-#include "platform/stamp_record.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -245,60 +244,6 @@ TEST(FileStamp, ClockIsTheStampsClock) {
     EXPECT_GT(stamp.changed, before - second);
     EXPECT_LT(stamp.changed, after + second);
   }
-}
-
-TEST(StampRecord, KeepsItsValuesAndOnlyWholeRecordsOfItsKind) {
-  TempDir dir;
-  const std::wstring path = (dir / "main.jar.state").wstring();
-  platform::FileStamp stamp;
-  stamp.size = 268435456;
-  stamp.modified = 133500000000000000;
-  stamp.changed = -5;
-  stamp.volume = 0xFFFFFFFFFFFFFFFFull;  // every bit of the unsigned fields
-  stamp.fileId = 0x8000000000000001ull;
-  platform::StampRecord written("test-state 1");
-  written.SetNumber("taken", 133500000020000000);
-  written.SetStamp("file", stamp);
-  written.Set("md5", "0123456789abcdef0123456789abcdef");
-  written.Set("md5", "fedcba9876543210fedcba9876543210");  // a value set again replaces it
-  ASSERT_TRUE(written.Write(path));
-
-  platform::StampRecord read("test-state 1");
-  ASSERT_TRUE(read.Read(path));
-  EXPECT_EQ(read.GetStamp("file"), stamp);
-  EXPECT_EQ(read.GetNumber("taken"), 133500000020000000);
-  EXPECT_EQ(read.Get("md5"), "fedcba9876543210fedcba9876543210");
-  EXPECT_EQ(read.Get("missing"), std::nullopt);
-  EXPECT_EQ(read.GetStamp("md5"), std::nullopt);
-  EXPECT_EQ(read.GetNumber("md5"), std::nullopt);
-
-  platform::StampRecord other("other-state 1");
-  EXPECT_FALSE(other.Read(path));
-  const std::string whole = ReadBytes(path);
-  for (std::size_t cut : {whole.size() - 1, whole.size() - 4, whole.size() / 2, std::size_t{0}}) {
-    WriteBytes(path, whole.substr(0, cut));
-    platform::StampRecord torn("test-state 1");
-    EXPECT_FALSE(torn.Read(path)) << cut;
-    EXPECT_EQ(torn.Get("md5"), std::nullopt) << cut;
-  }
-  WriteBytes(path, whole + "more 1\n");
-  EXPECT_FALSE(read.Read(path)) << "lines after the end";
-  EXPECT_FALSE(read.Read((dir / "missing.state").wstring()));
-  platform::StampRecord badValue("test-state 1");
-  badValue.Set("line", "two\nlines");
-  EXPECT_FALSE(badValue.Write(path));
-}
-
-TEST(StampRecord, StampSettlesOnlyWellAfterItsLastChange) {
-  platform::FileStamp stamp;
-  stamp.modified = 1000 * platform::kStampTicksPerSecond;
-  stamp.changed = stamp.modified - 5;
-  const std::int64_t settled = stamp.modified + platform::kStampSettleTicks;
-  EXPECT_TRUE(platform::StampIsSettled(stamp, settled));
-  EXPECT_FALSE(platform::StampIsSettled(stamp, settled - 1));
-  stamp.changed = stamp.modified + 1;  // the later of the two counts
-  EXPECT_FALSE(platform::StampIsSettled(stamp, settled));
-  EXPECT_GE(platform::kStampSettleTicks, 2 * platform::kStampTicksPerSecond) << "FAT's two-second steps";
 }
 
 // The mode t.log is opened with: a plain file is emptied and written; a folder is no log.

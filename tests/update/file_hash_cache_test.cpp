@@ -12,7 +12,7 @@
 #include "base/text.h"
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
-#include "platform/stamp_record.h"
+#include "launch/stamp_record.h"
 #include "support/test_support.h"
 #include "update/md5_checksum.h"
 #include "update/package.h"
@@ -34,7 +34,7 @@ platform::FileStamp StampOf(const fs::path& path) {
 
 // A record as FileMd5 writes it, with any stamp, time and MD5.
 void PlantRecord(const fs::path& jar, const platform::FileStamp& stamp, std::int64_t takenAt, const std::string& md5) {
-  platform::StampRecord record("file-md5-state 1");
+  launch::StampRecord record("file-md5-state 1");
   record.SetNumber("taken", takenAt);
   record.SetStamp("file", stamp);
   record.Set("md5", md5);
@@ -54,7 +54,7 @@ TEST(FileMd5, TrustsOnlyARecordWhoseSettledStampIsTheJars) {
   WriteBytes(jar, bytes);
   const platform::FileStamp stamp = StampOf(jar);
   const std::int64_t lastChange = std::max(stamp.modified, stamp.changed);
-  const std::int64_t settled = lastChange + platform::kStampSettleTicks;
+  const std::int64_t settled = lastChange + launch::kStampSettleTicks;
 
   const struct {
     const char* name;
@@ -75,7 +75,7 @@ TEST(FileMd5, TrustsOnlyARecordWhoseSettledStampIsTheJars) {
          WriteBytes(FileMd5RecordPath(jar.wstring()), text.substr(0, text.size() - 4));
        }, Md5(bytes)},
       {"another kind of record", [&] {
-         platform::StampRecord record("temp-jar-state 1");
+         launch::StampRecord record("temp-jar-state 1");
          record.SetNumber("taken", settled);
          record.SetStamp("file", stamp);
          record.Set("md5", kPlanted);
@@ -102,7 +102,7 @@ TEST(FileMd5, SameSizeRewriteIsAlwaysNoticed) {
   EXPECT_TRUE(fs::exists(FileMd5RecordPath(jar.wstring())));
 
   std::this_thread::sleep_for(std::chrono::milliseconds(
-      platform::kStampSettleTicks / (platform::kStampTicksPerSecond / 1000) + 200));
+      launch::kStampSettleTicks / (platform::kStampTicksPerSecond / 1000) + 200));
   // Now settled: this hash renews the record, which then proves the jar...
   EXPECT_EQ(LocalJarMd5(jar.wstring()), Md5(first));
   EXPECT_EQ(LocalJarMd5(jar.wstring()), Md5(first));
@@ -123,7 +123,7 @@ TEST(FileMd5, RememberedMd5BelongsToTheFileAsItIsNow) {
   WriteBytes(jar, old);
   const platform::FileStamp stamp = StampOf(jar);
   // A record of the old jar that would be trusted...
-  PlantRecord(jar, stamp, std::max(stamp.modified, stamp.changed) + platform::kStampSettleTicks, kPlanted);
+  PlantRecord(jar, stamp, std::max(stamp.modified, stamp.changed) + launch::kStampSettleTicks, kPlanted);
   EXPECT_EQ(FileMd5(jar.wstring()), base::Utf8ToWide(kPlanted));
 
   // ...is replaced by the installed jar's; having just been written, the jar is hashed
@@ -131,7 +131,7 @@ TEST(FileMd5, RememberedMd5BelongsToTheFileAsItIsNow) {
   const std::string installed = testing_support::BinaryBody(2000, 7);
   ASSERT_TRUE(platform::WriteFileAtomically(jar.wstring(), installed.data(), installed.size()));
   RememberFileMd5(jar.wstring(), Md5(installed));
-  platform::StampRecord record("file-md5-state 1");
+  launch::StampRecord record("file-md5-state 1");
   ASSERT_TRUE(record.Read(FileMd5RecordPath(jar.wstring())));
   EXPECT_EQ(record.GetStamp("file"), StampOf(jar));
   EXPECT_EQ(record.Get("md5"), base::WideToUtf8(Md5(installed)));

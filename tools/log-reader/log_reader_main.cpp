@@ -1,4 +1,6 @@
 // log-reader: prints the plain lines of a launcher's t.log.
+#include <CLI/CLI.hpp>
+
 #include <string>
 #include <vector>
 
@@ -10,61 +12,52 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: log-reader [--key BYTE] [LOG]\n"
-    "\n"
+const char kDescription[] =
     "Prints the lines of a launcher log (default: t.log in the current folder) as plain text,\n"
-    "in the code page of the machine that wrote it. BYTE is the log key (default: this\n"
-    "build's), written like 0x3C or 60.\n";
+    "in the code page of the machine that wrote it.";
 
 void Err(const std::wstring& text) { platform::WriteStderr(base::WideToUtf8(text) + "\n"); }
+
+// Logs can be large; a file beyond this is not a launcher's t.log.
+constexpr std::size_t kLargestLog = 256u << 20;
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::wstring> args = platform::CommandLineArguments(argc, argv);
-  std::uint8_t key = branding::kLogKey;
-  std::wstring path = L"t.log";
-  bool havePath = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::wstring& a = args[i];
-    if (a == L"-h" || a == L"--help") {
-      platform::WriteStdout(kUsage);
-      return 0;
-    }
-    if (a == L"--key") {
-      std::optional<std::uint8_t> parsed;
-      if (i + 1 < args.size()) parsed = ParseKey(base::WideToUtf8(args[++i]));
-      if (!parsed) {
-        Err(L"log-reader: --key needs one byte, like 0x3C");
-        return 2;
-      }
-      key = *parsed;
-      continue;
-    }
-    if (havePath || (a.size() > 1 && a[0] == L'-')) {
-      platform::WriteStderr(kUsage);
-      return 2;
-    }
-    path = a;
-    havePath = true;
+  CLI::App app(kDescription, "log-reader");
+  std::string keyText, pathText = "t.log";
+  app.add_option("--key", keyText, "the log key, one byte written like 0x3C or 60 (default: this build's)")
+      ->option_text("BYTE");
+  app.add_option("LOG", pathText, "the log file")->option_text("t.log");
+
+  // The command line as UTF-8 whatever the system's code page, back to wide text for paths.
+  std::vector<std::string> args;
+  for (const std::wstring& a : platform::CommandLineArguments(argc, argv)) args.push_back(base::WideToUtf8(a));
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    platform::WriteStdout(app.help());
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    platform::WriteStderr(std::string("log-reader: ") + e.what() + "\n" + app.help());
+    return 2;
   }
 
-  platform::File file;
-  platform::Error err;
-  std::string bytes;
-  if (file.Open(path, platform::OpenMode::kReadShared, &err)) {
-    char buffer[65536];
-    for (;;) {
-      size_t got = 0;
-      if (!file.Read(buffer, sizeof buffer, &got, &err)) {
-        Err(L"log-reader: " + path + L": " + err.message);
-        return 1;
-      }
-      if (got == 0) break;
-      bytes.append(buffer, got);
+  std::uint8_t key = branding::kLogKey;
+  if (app.count("--key") > 0) {
+    std::optional<std::uint8_t> parsed = ParseKey(keyText);
+    if (!parsed) {
+      Err(L"log-reader: --key needs one byte, like 0x3C");
+      return 2;
     }
-  } else {
+    key = *parsed;
+  }
+
+  const std::wstring path = base::Utf8ToWide(pathText);
+  std::string bytes;
+  platform::Error err;
+  if (!platform::ReadWholeFile(path, kLargestLog, &bytes, &err)) {
     Err(L"log-reader: " + path + L": " + err.message);
     return 1;
   }

@@ -36,23 +36,10 @@ std::wstring FromPath(const Path& path) {
 }
 
 bool ReadWhole(const std::wstring& path, std::string* bytes, std::wstring* error) {
-  platform::File file;
   platform::Error err;
-  if (!file.Open(path, platform::OpenMode::kReadShared, &err)) {
-    *error = path + L": " + err.message;
-    return false;
-  }
-  bytes->clear();
-  char buffer[65536];
-  for (;;) {
-    size_t got = 0;
-    if (!file.Read(buffer, sizeof buffer, &got, &err)) {
-      *error = path + L": " + err.message;
-      return false;
-    }
-    if (got == 0) return true;
-    bytes->append(buffer, got);
-  }
+  if (platform::ReadWholeFile(path, static_cast<std::size_t>(-1), bytes, &err)) return true;
+  *error = path + L": " + err.message;
+  return false;
 }
 
 // Splits "a/b" into its parts; false when a part is not a plain name.

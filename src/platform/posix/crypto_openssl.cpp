@@ -215,7 +215,7 @@ std::optional<P256PrivateKey> P256PrivateKey::Generate(Error* err) {
 
 std::optional<P256PrivateKey> P256PrivateKey::ReadPem(const std::wstring& path, Error* err) {
   std::string text;
-  if (!ReadSmallFile(path, 65536, &text, err)) return std::nullopt;
+  if (!ReadWholeFile(path, 65536, &text, err)) return std::nullopt;
   // An "EC PARAMETERS" block before the key (`openssl ecparam -genkey` writes one) is
   // skipped by the reader, which looks for the first private key block.
   Bio bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));

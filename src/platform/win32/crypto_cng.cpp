@@ -403,7 +403,7 @@ std::optional<P256PrivateKey> P256PrivateKey::Generate(Error* err) {
 
 std::optional<P256PrivateKey> P256PrivateKey::ReadPem(const std::wstring& path, Error* err) {
   std::string text;
-  if (!ReadSmallFile(path, 65536, &text, err)) return std::nullopt;
+  if (!ReadWholeFile(path, 65536, &text, err)) return std::nullopt;
 
   auto impl = std::make_unique<Impl>();
   std::vector<std::uint8_t> der;

@@ -1,41 +1,14 @@
-#include "platform/stamp_record.h"
+#include "launch/stamp_record.h"
 
-#include <cerrno>
-#include <cstdlib>
-
+#include "base/decimal.h"
 #include "platform/atomic_file.h"
 
-namespace platform {
+namespace launch {
 namespace {
 
 // Records are a few hundred bytes; anything larger is not one of them.
 constexpr std::size_t kRecordRoom = 4096;
 constexpr char kEndLine[] = "end";
-
-bool ParseNumber(const std::string& text, std::int64_t* value) {
-  if (text.empty() || text.size() > 20) return false;
-  std::size_t start = text[0] == '-' ? 1 : 0;
-  if (start == text.size()) return false;
-  for (std::size_t i = start; i < text.size(); ++i)
-    if (text[i] < '0' || text[i] > '9') return false;
-  errno = 0;
-  long long parsed = std::strtoll(text.c_str(), nullptr, 10);
-  if (errno == ERANGE) return false;
-  *value = parsed;
-  return true;
-}
-
-// Volume serials and file indexes are unsigned and may use all 64 bits.
-bool ParseUnsigned(const std::string& text, std::uint64_t* value) {
-  if (text.empty() || text.size() > 20) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
-  errno = 0;
-  unsigned long long parsed = std::strtoull(text.c_str(), nullptr, 10);
-  if (errno == ERANGE) return false;
-  *value = parsed;
-  return true;
-}
 
 bool IsValueText(const std::string& text) {
   for (char c : text)
@@ -45,7 +18,7 @@ bool IsValueText(const std::string& text) {
 
 }  // namespace
 
-bool StampIsSettled(const FileStamp& stamp, std::int64_t takenAt) {
+bool StampIsSettled(const platform::FileStamp& stamp, std::int64_t takenAt) {
   return stamp.modified <= takenAt - kStampSettleTicks && stamp.changed <= takenAt - kStampSettleTicks;
 }
 
@@ -61,7 +34,7 @@ void StampRecord::Set(const std::string& name, const std::string& value) {
 
 void StampRecord::SetNumber(const std::string& name, std::int64_t value) { Set(name, std::to_string(value)); }
 
-void StampRecord::SetStamp(const std::string& name, const FileStamp& stamp) {
+void StampRecord::SetStamp(const std::string& name, const platform::FileStamp& stamp) {
   Set(name, std::to_string(stamp.size) + " " + std::to_string(stamp.modified) + " " +
                 std::to_string(stamp.changed) + " " + std::to_string(stamp.volume) + " " +
                 std::to_string(stamp.fileId));
@@ -75,12 +48,11 @@ std::optional<std::string> StampRecord::Get(const std::string& name) const {
 
 std::optional<std::int64_t> StampRecord::GetNumber(const std::string& name) const {
   std::optional<std::string> text = Get(name);
-  std::int64_t value = 0;
-  if (!text || !ParseNumber(*text, &value)) return std::nullopt;
-  return value;
+  if (!text) return std::nullopt;
+  return base::ParseSigned(*text);
 }
 
-std::optional<FileStamp> StampRecord::GetStamp(const std::string& name) const {
+std::optional<platform::FileStamp> StampRecord::GetStamp(const std::string& name) const {
   std::optional<std::string> text = Get(name);
   if (!text) return std::nullopt;
   std::vector<std::string> fields;
@@ -90,12 +62,18 @@ std::optional<FileStamp> StampRecord::GetStamp(const std::string& name) const {
     fields.push_back(text->substr(start, end - start));
     start = end + 1;
   }
-  FileStamp stamp;
-  if (fields.size() != 5 || !ParseNumber(fields[0], &stamp.size) || !ParseNumber(fields[1], &stamp.modified) ||
-      !ParseNumber(fields[2], &stamp.changed) || !ParseUnsigned(fields[3], &stamp.volume) ||
-      !ParseUnsigned(fields[4], &stamp.fileId)) {
-    return std::nullopt;
-  }
+  if (fields.size() != 5) return std::nullopt;
+  std::optional<std::int64_t> size = base::ParseSigned(fields[0]), modified = base::ParseSigned(fields[1]),
+                              changed = base::ParseSigned(fields[2]);
+  // Volume serials and file indexes are unsigned and may use all 64 bits.
+  std::optional<std::uint64_t> volume = base::ParseUnsigned(fields[3]), fileId = base::ParseUnsigned(fields[4]);
+  if (!size || !modified || !changed || !volume || !fileId) return std::nullopt;
+  platform::FileStamp stamp;
+  stamp.size = *size;
+  stamp.modified = *modified;
+  stamp.changed = *changed;
+  stamp.volume = *volume;
+  stamp.fileId = *fileId;
   return stamp;
 }
 
@@ -106,21 +84,13 @@ bool StampRecord::Write(const std::wstring& path) const {
     text += entry.first + " " + entry.second + "\n";
   }
   text += std::string(kEndLine) + "\n";
-  return WriteFileAtomically(path, text.data(), text.size());
+  return platform::WriteFileAtomically(path, text.data(), text.size());
 }
 
 bool StampRecord::Read(const std::wstring& path) {
   values_.clear();
-  File file;
-  if (!file.Open(path, OpenMode::kReadShared)) return false;
-  std::string text(kRecordRoom + 1, '\0');
-  std::size_t total = 0, got = 0;
-  do {
-    if (!file.Read(text.data() + total, text.size() - total, &got)) return false;
-    total += got;
-  } while (got != 0 && total < text.size());
-  if (total > kRecordRoom) return false;
-  text.resize(total);
+  std::string text;
+  if (!platform::ReadWholeFile(path, kRecordRoom, &text)) return false;
 
   std::vector<std::pair<std::string, std::string>> values;
   std::size_t start = 0;
@@ -146,4 +116,24 @@ bool StampRecord::Read(const std::wstring& path) {
   return true;
 }
 
-}  // namespace platform
+RecordVouches CheckRecord(const std::wstring& path, const std::vector<StampedFile>& files, StampRecord* record) {
+  if (!record->Read(path)) return RecordVouches::kNothing;
+  std::optional<std::int64_t> takenAt = record->GetNumber("taken");
+  if (!takenAt) return RecordVouches::kNothing;
+  bool settled = true;
+  for (const StampedFile& file : files) {
+    std::optional<platform::FileStamp> recorded = record->GetStamp(file.name);
+    if (!recorded || !(*recorded == file.stamp)) return RecordVouches::kNothing;
+    settled = settled && StampIsSettled(file.stamp, *takenAt);
+  }
+  return settled ? RecordVouches::kSettled : RecordVouches::kUnsettled;
+}
+
+void WriteRecord(const std::wstring& path, StampRecord record, std::int64_t takenAt,
+                 const std::vector<StampedFile>& files) {
+  record.SetNumber("taken", takenAt);
+  for (const StampedFile& file : files) record.SetStamp(file.name, file.stamp);
+  if (!record.Write(path)) platform::RemoveFile(path);
+}
+
+}  // namespace launch
