@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
+#include "base/http_rules.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -40,6 +42,8 @@ struct HttpOptions {
   // the system's. Empty (the launcher): the system's store alone. WinINet has no such
   // setting and ignores it; a Windows test puts its certificate in the user's root store.
   std::wstring caFile;
+
+  base::http::PaceLimits Pace() const { return {minBytesPerSecond, rateWindowMs, totalMs}; }
 };
 
 // The final response's status line and the headers that say what its body is.
@@ -52,6 +56,14 @@ struct HttpResponseHead {
   std::int64_t rangeStart = -1;
   std::int64_t rangeEnd = -1;
   std::int64_t rangeTotal = -1;
+
+  // Fills the range fields from a Content-Range header's value.
+  void SetContentRange(std::string_view value) {
+    base::http::ContentRange range = base::http::ParseContentRange(value);
+    rangeStart = range.start;
+    rangeEnd = range.end;
+    rangeTotal = range.total;
+  }
 
   // True when this answers "Range: bytes=offset-" as asked: 206, a range that starts at
   // the offset and runs to the end of a file of known size, and a body of that length

@@ -50,7 +50,8 @@ class JvmTestDouble : public ::testing::Test {
   // What the double records up to and with JNI_CreateJavaVM for the case's class path.
   std::vector<std::string> CreationRecord(const LaunchCase& c) {
     std::vector<std::string> lines = {
-        "loaded in " + base::WideToUtf8(WideOf(Runtime().parent_path().parent_path())),
+        // The library loads where the process stands: the launcher never moves it for that.
+        "loaded in " + base::WideToUtf8(WideOf(c.workDir)),
         "JNI_CreateJavaVM version=0x10006 options=" + std::to_string(std::size(branding::kJvmOptions)) +
             " ignoreUnrecognized=1"};
     for (const char* option : branding::kJvmOptions) {

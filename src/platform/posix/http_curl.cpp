@@ -26,17 +26,6 @@ namespace {
 using base::http::Clock;
 using base::http::TransferPace;
 
-base::http::PaceLimits PaceOf(const HttpOptions& options) {
-  return {options.minBytesPerSecond, options.rateWindowMs, options.totalMs};
-}
-
-void SetRange(HttpResponseHead* head, std::string_view contentRange) {
-  base::http::ContentRange range = base::http::ParseContentRange(contentRange);
-  head->rangeStart = range.start;
-  head->rangeEnd = range.end;
-  head->rangeTotal = range.total;
-}
-
 struct CurlDeleter {
   void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };
@@ -45,7 +34,7 @@ struct SlistDeleter {
 };
 
 struct Transfer {
-  Transfer(const HttpOptions& options, Clock::time_point start) : pace(PaceOf(options), start) {}
+  Transfer(const HttpOptions& options, Clock::time_point start) : pace(options.Pace(), start) {}
 
   CURL* curl = nullptr;
   HttpSink* sink = nullptr;
@@ -80,7 +69,7 @@ bool BeginBody(Transfer& t) {
   curl_off_t length = -1;
   curl_easy_getinfo(t.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   head.contentLength = length < 0 ? -1 : static_cast<std::int64_t>(length);
-  if (!t.contentRange.empty()) SetRange(&head, t.contentRange);
+  if (!t.contentRange.empty()) head.SetContentRange(t.contentRange);
   if (!t.sink->Begin(head)) {
     t.declined = true;
     return false;

@@ -24,17 +24,6 @@ namespace {
 using base::http::Clock;
 using base::http::TransferPace;
 
-base::http::PaceLimits PaceOf(const HttpOptions& options) {
-  return {options.minBytesPerSecond, options.rateWindowMs, options.totalMs};
-}
-
-void SetRange(HttpResponseHead* head, std::string_view contentRange) {
-  base::http::ContentRange range = base::http::ParseContentRange(contentRange);
-  head->rangeStart = range.start;
-  head->rangeEnd = range.end;
-  head->rangeTotal = range.total;
-}
-
 class InternetHandle {
  public:
   InternetHandle() = default;
@@ -249,7 +238,7 @@ bool ReadHead(HINTERNET request, DWORD status, HttpResponseHead* head, Error* er
   if (!range.empty()) {
     std::string narrow;
     for (wchar_t c : range) narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    SetRange(head, narrow);
+    head->SetContentRange(narrow);
   }
   return true;
 }
@@ -257,7 +246,7 @@ bool ReadHead(HINTERNET request, DWORD status, HttpResponseHead* head, Error* er
 }  // namespace
 
 bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOptions& options) {
-  TransferPace pace(PaceOf(options), Clock::now());
+  TransferPace pace(options.Pace(), Clock::now());
   // A failed call after the deadline has passed failed because of it (the waits are cut
   // to the time left): say so rather than "time-out".
   auto failCall = [&](std::int64_t received) {
