@@ -340,7 +340,7 @@ std::optional<DownloadedFile> AttemptBeside(const std::wstring& url, const std::
   {
     platform::File file;
     platform::Error err;
-    if (!file.Open(temp, platform::OpenMode::kWriteCreateExclusive, &err)) {
+    if (!file.Open(temp, platform::OpenMode::kCreateNewExclusive, &err)) {
       LogException(err);
       return std::nullopt;
     }
