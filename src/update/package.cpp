@@ -58,6 +58,7 @@ std::optional<DownloadedFile> FetchPackage(const std::wstring& url, const std::w
                                            const std::wstring& md5, const DownloadProgress& onProgress) {
   DownloadOptions options;
   options.onProgress = onProgress;
+  options.maxBytes = branding::kMaxPackageBytes;
   options.verify = [&](const DownloadedFile& file) {
     if (file.md5 == md5) return true;
     theLog.Write(L"package md5 mismatch: %s from:%s", file.md5, url);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/text.h"
+#include "branding.h"
 #include "diagnostics/log.h"
 #include "platform/platform.h"
 #include "update/download.h"
@@ -155,7 +156,9 @@ std::vector<std::wstring> SyncRuntimeLibs(const std::wstring& libsUrl, const std
     std::wstring url = runtimeBaseUrl + PercentEncodePath(entry);
     // Streamed beside its place: a library of any size, and never half-written under its
     // own name, where it would count as present at every later start.
-    std::optional<DownloadedFile> file = DownloadBeside(url, path);
+    DownloadOptions options;
+    options.maxBytes = branding::kMaxPackageBytes;
+    std::optional<DownloadedFile> file = DownloadBeside(url, path, options);
     if (!file) continue;
     // An error page, a body cut short by a closed connection or an empty answer: stored,
     // it would count as present at every later start and never be fetched again. Checked

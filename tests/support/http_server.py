@@ -34,7 +34,7 @@ changes how requests for X are answered. One directive per line:
   bad_content_range answer a range request for N with 206 and the bytes from N, under a
                     Content-Range that names N+1 as their start
   endless           200 with no Content-Length and a body that never ends (the connection
-                    closes when the client gives up)
+                    closes when the client gives up); with chunked, in chunks that never end
   stall_headers S   send nothing for S seconds, then close
   stall_body S      send the headers and half of the body, wait S seconds, then close
   hold              send the headers and half of the body, then wait until X.release
@@ -153,9 +153,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "endless" in rules:
             self.close_connection = True
             self.send_response(200)
+            piece = b"endless " * 8192
+            if "chunked" in rules:
+                self.send_header("Transfer-Encoding", "chunked")
+                self.end_headers()
+                while True:
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
             self.send_header("Connection", "close")
             self.end_headers()
-            piece = b"endless " * 8192
             while True:
                 self.wfile.write(piece)
         if not os.path.isfile(local):

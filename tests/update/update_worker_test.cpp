@@ -310,6 +310,13 @@ TEST_F(Worker, EachFailureStopsAtItsStepWithItsText) {
          return Lines{w.App("libs.txt"), w.App("update.txt"), pak, pak, pak};
        },
        false, "invalid http statue: 204 from:"},
+      // More than a package may be (LAUNCHER_MAX_PACKAGE_BYTES, 2 GiB by default): refused
+      // before a byte is written, without another attempt, and nothing kept.
+      {"package announced larger than a package may be",
+       [next](Worker& w) { w.server.Behave(w.App(Md5(next) + ".pak"), "length 3221225472"); }, kPackageError,
+       {10, 20, 50, 70, 100},
+       [next](Worker& w) { return Lines{w.App("libs.txt"), w.App("update.txt"), w.App(Md5(next) + ".pak")}; },
+       false, "exception:the file is larger than "},
       // Bytes that hash to the published MD5 but are no jar: refused at once, no retry.
       {"empty package",
        [](Worker& w) { w.Publish("", Md5("")); }, kPackageError, {10, 20, 50, 70, 100},
