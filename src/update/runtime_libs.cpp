@@ -132,8 +132,8 @@ std::vector<std::wstring> SyncRuntimeLibs(const std::wstring& libsUrl, const std
   for (const std::wstring& entry : list.rejected) {
     theLog.Write(L"skip unsafe lib entry: %s", entry);
     // What an earlier version stored for it is still on the class path through the
-    // working folder itself, ahead of the jar: it goes. Only entries that stay inside the
-    // working folder name a file that may be removed.
+    // working folder itself: it goes. Only entries that stay inside the working folder
+    // name a file that may be removed.
     if (!IsSafeLibPath(entry)) continue;
     std::wstring path = platform::JoinPath(workingFolder, platform::ToNativeSeparators(entry));
     if (platform::FileExists(path) && platform::RemoveFile(path)) theLog.Write(L"remove lib file: %s", entry);
