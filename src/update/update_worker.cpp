@@ -99,6 +99,9 @@ std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings
   // Signed updates: only what the vendor signed, and nothing older than what is installed.
   PackageVerdict verdict =
       CheckPackage(signing, plan.workingFolder, server.PackageUrl(serverMd5), serverMd5, package->sha256);
+  // A network failure on the way to the signature is a failed download, not a refusal:
+  // the package's bytes stay, and the next start checks them again without fetching them.
+  if (verdict.unreachable) return UpdateFailure::kPackageDownload;
   if (!verdict.accepted) {
     Discard(*package);
     return UpdateFailure::kSignature;

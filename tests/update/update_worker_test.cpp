@@ -219,6 +219,35 @@ TEST_F(Worker, CurrentJarCostsTheListAndTheVersionFileOnly) {
                         }));
 }
 
+// update.txt saved by Notepad as UTF-8 starts with a byte order mark: read as the same MD5
+// (or, with nothing after it, as an empty file that publishes nothing).
+TEST_F(Worker, VersionFileWithAByteOrderMarkIsRead) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string jar = PackageOf(4000, 30), next = PackageOf(5000, 31);
+  server.Put(App("libs.txt"), "");
+  server.Put(Pak(next), next);
+  const struct {
+    const char* name;
+    std::string text;
+    const std::string& installed;
+    bool downloads;
+  } cases[] = {
+      {"current release", bom + Md5(jar) + "\r\n", jar, false},
+      {"new release", bom + Upper(Md5(next)), next, true},
+      {"the mark alone", bom + "\r\n", jar, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PutLocalJar(jar);
+    server.Put(App("update.txt"), c.text);
+    size_t before = server.Requests(Pak(next)).size();
+    Run();
+    EXPECT_EQ(ErrorText(), L"");
+    EXPECT_EQ(ReadBytes(workDir / "main.jar"), c.installed);
+    EXPECT_EQ(server.Requests(Pak(next)).size(), before + (c.downloads ? 1 : 0));
+  }
+}
+
 TEST_F(Worker, NewVersionReplacesTheJarAndTheNextRunFindsItCurrent) {
   const std::string next = PackageOf(300000, 2);
   server.Put(App("libs.txt"), "lib/x.jar");
@@ -846,6 +875,48 @@ TEST_F(SignedWorker, OnlyTheVendorsNewestSignedPackageIsInstalled) {
   Run();
   EXPECT_EQ(ErrorText(), L"");
   EXPECT_EQ(ReadBytes(workDir / "main.jar"), older);
+}
+
+// A network failure on the way to the signature of a package that arrived whole and
+// MD5-correct (the server answers 503 three times, or the connection breaks): the box
+// says the download failed, not that the signature is invalid, and the package's bytes
+// stay, so that the next start installs them without downloading them again.
+TEST_F(SignedWorker, SignatureThatCannotBeFetchedKeepsThePackageForTheNextStart) {
+  const struct {
+    const char* name;
+    const char* directives;
+  } cases[] = {{"503 three times", "status 503\ntimes 3"}, {"connection broken off", "truncate 20\ntimes 3"}};
+  unsigned seed = 60;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::error_code ignored;
+    fs::remove_all(workDir, ignored);
+    const std::string old = PackageOf(3000, seed++), next = PackageOf(400000, seed++);
+    PutLocalJar(old);
+    server.Put(App("libs.txt"), "");
+    PublishSigned(next, Signature(*vendor, next, 2000000000));
+    const std::string sig = App(Md5(next) + ".pak.sig");
+    server.Behave(sig, c.directives);
+
+    Run();
+
+    EXPECT_EQ(ErrorText(), kPackageError);
+    EXPECT_EQ(ReadBytes(workDir / "main.jar"), old);
+    EXPECT_EQ(ReadBytes(workDir / Partial(next)), next);
+    EXPECT_EQ(server.Requests(sig).size(), 3u);
+    EXPECT_EQ(LogLines().back().rfind("package signature unavailable, package kept: ", 0), 0u) << LogLines().back();
+
+    // The next start fetches no byte of the package again.
+    Run();
+    EXPECT_EQ(ErrorText(), L"");
+    EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+    Lines paths = server.Requests(Pak(next));  // the package's and its signature's
+    std::vector<std::int64_t> starts = server.RangeStarts(Pak(next)), packageStarts;
+    for (size_t i = 0; i < paths.size() && i < starts.size(); ++i)
+      if (paths[i] == Pak(next)) packageStarts.push_back(starts[i]);
+    EXPECT_EQ(packageStarts, (std::vector<std::int64_t>{-1, static_cast<std::int64_t>(next.size())}));
+    EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "package.signed", "t.log"}));
+  }
 }
 
 // Signatures come only with a download: a current installation still costs two requests,
