@@ -224,6 +224,11 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
+  // Behind a proxy (http_proxy, https_proxy), an https request first opens a tunnel, and
+  // libcurl would hand the proxy's "200 Connection established" block to OnHeader like a
+  // response of the server's: its end would pass for the final response's headers. Only
+  // the server's own responses reach OnHeader.
+  curl_easy_setopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnWrite);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
   curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
