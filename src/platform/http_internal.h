@@ -24,6 +24,22 @@ inline bool IsFollowedRedirect(unsigned status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// A Content-Length value: digits alone (at most 18), with nothing around them but spaces
+// and tabs. False for anything else ("12 34", "12abc", "-1", "", a list): such a body's
+// length is unknown, and reading it as its first number would take a cut body for whole.
+inline bool ParseContentLength(std::string_view value, std::int64_t* length) {
+  std::size_t begin = value.find_first_not_of(" \t");
+  std::size_t end = value.find_last_not_of(" \t");
+  if (begin == std::string_view::npos || end - begin + 1 > 18) return false;
+  std::int64_t n = 0;
+  for (std::size_t i = begin; i <= end; ++i) {
+    if (value[i] < '0' || value[i] > '9') return false;
+    n = n * 10 + (value[i] - '0');
+  }
+  *length = n;
+  return true;
+}
+
 // Fills the range fields of *head from a Content-Range value ("bytes 10-99/100",
 // "bytes 10-99/*", "bytes */100"); all three stay -1 when the value is malformed.
 inline void ParseContentRange(std::string_view value, HttpResponseHead* head) {

@@ -203,6 +203,26 @@ TEST_F(HttpRedirect, NotFollowedReachesTheCallerAsWhatItIs) {
   EXPECT_EQ(got.sink.begun, 0);
   EXPECT_EQ(got.Message(), "redirect to an address other than http or https refused: ftp://127.0.0.1/file.txt");
 
+  // A Location too long for the client to resolve: libcurl follows it (and finds nothing
+  // there); WinINet, whose URLs have a fixed limit, refuses it and says so, not that the
+  // address was no http or https one.
+  for (size_t length : {2070, 3000}) {
+    SCOPED_TRACE(length);
+    const std::string location(length, 'a');
+    Serve("long-" + std::to_string(length), "", "redirect " + location);
+    got = Get(Url("long-" + std::to_string(length)));
+    if (platform::kPathSeparator == L'\\') {
+      EXPECT_FALSE(got.ok);
+      EXPECT_EQ(got.sink.begun, 0);
+      EXPECT_EQ(got.Message().rfind("redirect to an address that cannot be resolved: " + location, 0), 0u)
+          << got.Message().substr(0, 100);
+    } else {
+      ASSERT_TRUE(got.ok) << got.Message();
+      EXPECT_EQ(got.sink.head.status, 404u);
+      EXPECT_EQ(server.Requests(Path(location)).size(), 1u);
+    }
+  }
+
   // Round in circles: ten redirects are followed, then the attempt fails.
   Serve("loop", "", "redirect " + Narrow(Url("loop")));
   got = Get(Url("loop"));
@@ -460,6 +480,20 @@ TEST_F(HttpLimits, TheDeadlineEndsTheAttemptWhereverItIs) {
   }
 }
 
+TEST_F(HttpLimits, ABodyThatStallsLateWaitsNoLongerThanTheDeadlineLeaves) {
+  // Three seconds of a steady body, then silence: the wait for the next bytes must end
+  // with the deadline (4 s), not a whole wait limit after it began (at 3 s, 4 s more).
+  Serve("late-stall.bin", BinaryBody(18000, 4), "drip 3000\nstall_body 60");
+  options.minBytesPerSecond = 0;
+  options.totalMs = 4000;
+  options.timeouts.idleMs = 10000;
+  Outcome got = Get(Url("late-stall.bin"));
+  EXPECT_FALSE(got.ok);
+  EXPECT_EQ(got.Message(), "not finished within 4000 ms");
+  EXPECT_GT(got.sink.body.size(), 6000u);
+  EXPECT_LT(got.seconds, 5.5);
+}
+
 TEST(HttpPace, JudgesTheLastWindowOnceTheHeadersAreIn) {
   using platform::http_internal::TransferPace;
   using std::chrono::milliseconds;
@@ -568,6 +602,33 @@ TEST_F(HttpBody, StatusWithoutBodyAndBodiesTheSinkStops) {
   EXPECT_EQ(got.sink.head.status, 200u);
   EXPECT_EQ(got.sink.body, "");
   EXPECT_LT(got.seconds, 30.0);
+}
+
+// A Content-Length that is no plain number says nothing about where the body ends: the
+// attempt fails before the body, rather than taking the first number for the length (and
+// a cut body for a whole one). Spaces around the number are fine.
+TEST_F(HttpBody, AContentLengthThatIsNoNumberFailsTheAttempt) {
+  const std::string body = "0123456789abcdefghijklmnopqrstuvwxyz";
+  const struct {
+    const char* value;
+    bool valid;
+  } cases[] = {{"12 34", false}, {"12abc", false}, {"1,2", false}, {" 12 ", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    std::string name = "length-" + std::to_string(&c - cases);
+    Serve(name, body, std::string("raw_length ") + c.value);
+    Outcome got = Get(Url(name));
+    EXPECT_EQ(got.ok, c.valid) << got.Message();
+    if (c.valid) {
+      EXPECT_EQ(got.sink.head.contentLength, 12);
+      EXPECT_EQ(got.sink.body, body.substr(0, 12));
+    } else {
+      EXPECT_EQ(got.sink.begun, 0);
+      EXPECT_FALSE(got.err.message.empty());
+    }
+  }
+  Outcome got = Get(Url("length-0"));
+  EXPECT_EQ(got.Message(), "invalid Content-Length");
 }
 
 TEST_F(HttpBody, SinksOfTheTwoArgumentBeginStillGetStatusAndLength) {
