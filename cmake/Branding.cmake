@@ -13,6 +13,9 @@ set(LAUNCHER_RUNTIME_BASE_URL "http://127.0.0.1:8080/install/runtime/" CACHE STR
 set(LAUNCHER_VERSION "2.3.0.0" CACHE STRING
     "Launcher version: four dot-separated numbers")
 
+set(LAUNCHER_MAX_PACKAGE_BYTES "2147483648" CACHE STRING
+    "Largest package (and library) a download takes, in bytes; a larger or endless body is refused")
+
 foreach(key LAUNCHER_JAR_KEY LAUNCHER_LOG_KEY)
   if(NOT ${key} MATCHES "^0[xX][0-9a-fA-F][0-9a-fA-F]?$")
     message(FATAL_ERROR "${key} must be one byte written like 0x5A, not '${${key}}'")
@@ -27,6 +30,10 @@ set(LAUNCHER_VERSION_PATCH ${CMAKE_MATCH_3})
 set(LAUNCHER_VERSION_BUILD ${CMAKE_MATCH_4})
 if(NOT LAUNCHER_RUNTIME_BASE_URL MATCHES "^https?://[^/]+/install/runtime/$")
   message(FATAL_ERROR "LAUNCHER_RUNTIME_BASE_URL must be scheme://host[:port]/install/runtime/")
+endif()
+if(NOT LAUNCHER_MAX_PACKAGE_BYTES MATCHES "^[1-9][0-9]*$" OR LAUNCHER_MAX_PACKAGE_BYTES MATCHES "^[0-9]{19,}$")
+  message(FATAL_ERROR "LAUNCHER_MAX_PACKAGE_BYTES must be a number of bytes from 1 to 18 digits, "
+                      "not '${LAUNCHER_MAX_PACKAGE_BYTES}'")
 endif()
 if(NOT LAUNCHER_SUPPORT_CONTACT MATCHES "^[0-9A-Za-z+ -]+$")
   message(FATAL_ERROR "LAUNCHER_SUPPORT_CONTACT holds characters that cannot go into a message box text")

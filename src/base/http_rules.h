@@ -26,6 +26,19 @@ inline bool IsFollowedRedirect(unsigned status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// A Content-Length value: digits alone (at most 18), with nothing around them but spaces
+// and tabs. False for anything else ("12 34", "12abc", "-1", "", a list): such a body's
+// length is unknown, and reading it as its first number would take a cut body for whole.
+inline bool ParseContentLength(std::string_view value, std::int64_t* length) {
+  std::size_t begin = value.find_first_not_of(" \t");
+  std::size_t end = value.find_last_not_of(" \t");
+  if (begin == std::string_view::npos || end - begin + 1 > 18) return false;
+  std::optional<std::uint64_t> n = base::ParseUnsigned(value.substr(begin, end - begin + 1));
+  if (!n) return false;
+  *length = static_cast<std::int64_t>(*n);
+  return true;
+}
+
 // A Content-Range value: "bytes START-END/TOTAL" (TOTAL may be "*", and a 416 answer gives
 // "bytes */TOTAL"). Each field is -1 when absent, unknown or not a well-formed range.
 struct ContentRange {

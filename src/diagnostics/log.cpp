@@ -1,6 +1,8 @@
 #include "diagnostics/log.h"
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "branding.h"
 
@@ -33,14 +35,37 @@ void Log::WriteLine(const std::wstring& message) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (path_.empty()) return;
   if (!opened_) {
-    // The first line of a run starts the file afresh; a file that cannot be opened is not
-    // tried again in this run. A link in t.log's place (put there to have the launcher
-    // empty another file) is replaced by a file of its own; its target stays as it was.
+    // A file that cannot be opened is not tried again in this run.
     opened_ = true;
-    file_.Open(path_, platform::OpenMode::kWriteCreateSharedOwnFile);
+    OpenForRun();
   }
-  // One write per line: the system holds the whole line when Write returns.
+  // One write per line, at the end of the file: the system holds the whole line when
+  // Write returns, after the lines that another launcher appended meanwhile.
   if (file_.IsOpen() && !file_.Write(bytes.data(), bytes.size())) file_.Close();
+}
+
+void Log::OpenForRun() {
+  // A link in t.log's place (put there to have the launcher empty another file) is
+  // replaced by a file of its own; its target stays as it was.
+  if (!file_.Open(path_, platform::OpenMode::kAppendSharedOwnFile)) return;
+  // The first line of a run starts the file afresh, unless another launcher is writing it
+  // right now: its lines stay, and this run's follow them. Whether another one writes is
+  // told by a shared lock that each writing run holds; the gate keeps two runs from
+  // deciding at the same moment. A gate that stays taken (a launcher hung in these few
+  // steps) costs no more than a second and leaves the file as it is.
+  constexpr int kGateSlot = 0;
+  constexpr int kWritersSlot = 1;
+  bool gate = file_.TryLockSlot(kGateSlot, true);
+  for (int wait = 0; !gate && wait < 200; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    gate = file_.TryLockSlot(kGateSlot, true);
+  }
+  if (gate && file_.TryLockSlot(kWritersSlot, true)) {
+    file_.Resize(0);
+    file_.UnlockSlot(kWritersSlot);
+  }
+  file_.TryLockSlot(kWritersSlot, false);
+  if (gate) file_.UnlockSlot(kGateSlot);
 }
 
 void Log::StartAt(std::wstring path) {

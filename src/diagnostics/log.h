@@ -1,7 +1,9 @@
 // t.log: one timestamped line per call, every byte XOR-ed with the log key, started afresh
-// by the first line of each run. Writers on any thread are serialised. The log never
-// writes through a link: a symbolic link (or reparse point, or second name of another
-// file) in its place is replaced by a new file.
+// by the first line of each run. Writers on any thread are serialised, and each line goes
+// to the end of the file whole: a second launcher that starts while another one still
+// writes the file does not empty it, and the two runs' lines follow each other, never
+// torn. The log never writes through a link: a symbolic link (or reparse point, or second
+// name of another file) in its place is replaced by a new file.
 //
 // The file's place is set once the working folder is known (StartAt); lines written before
 // that have no file to go to and are dropped.
@@ -43,6 +45,8 @@ class Log : public ILog {
 
  private:
   void WriteLine(const std::wstring& message);
+  // Opens the run's file at its first line: afresh when no other run writes it.
+  void OpenForRun();
 
   std::mutex mutex_;
   std::wstring path_;

@@ -167,7 +167,12 @@ LaunchResult RunJavaApplication(const LaunchPlan& plan) {
   // The application has always run with the working folder as its current directory:
   // its own relative file names resolve there.
   platform::ChangeCurrentDirectory(plan.workingFolder);
-  std::vector<std::wstring> classPath{plan.workingFolder, tempJar.path};
+  // The working folder comes last: the application still reads its files there through
+  // the class path, but no class or resource file that lands in the user's folder can
+  // take the place of the vendor's own, nor does a folder before the jars keep the VM's
+  // class-data sharing from working.
+  std::vector<std::wstring> classPath{tempJar.path};
   classPath.insert(classPath.end(), plan.libraries.begin(), plan.libraries.end());
+  classPath.push_back(plan.workingFolder);
   return javahost::RunJavaMain(plan.runtimeLibrary, classPath, plan.executablePath);
 }

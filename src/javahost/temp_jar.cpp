@@ -26,7 +26,7 @@ void Unscramble(std::uint8_t* bytes, std::size_t length) {
 bool CopyUnscrambled(platform::File& storedJar, const std::wstring& target, bool flush, platform::Error* err) {
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kChunk]);
   platform::File out;
-  if (!storedJar.Seek(0, err) || !out.Open(target, platform::OpenMode::kWriteCreateExclusive, err)) return false;
+  if (!storedJar.Seek(0, err) || !out.Open(target, platform::OpenMode::kCreateNewExclusive, err)) return false;
   bool ok = true;
   for (;;) {
     std::size_t got = 0;
@@ -166,7 +166,7 @@ std::variant<TempJar, TempJarFailure> PrepareTempJar(const std::wstring& storedJ
 
   TempJar jar;
   platform::Error err;
-  if (!jar.hold.Open(path + L".lock", platform::OpenMode::kWriteCreateShared, &err)) {
+  if (!jar.hold.Open(path + L".lock", platform::OpenMode::kOpenAlwaysShared, &err)) {
     LogWriteFailure(path, err);
     return TempJarFailure::kNotWritten;
   }

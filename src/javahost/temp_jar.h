@@ -9,7 +9,7 @@
 //
 // The temporary jar is rewritten only when it may not hold the stored jar's bytes: a record
 // "<temporary jar>.state" beside it keeps the stamps of both files as they were when one
-// was last made from or compared with the other (see platform/stamp_record.h).
+// was last made from or compared with the other (see launch/stamp_record.h).
 #pragma once
 
 #include <cstddef>

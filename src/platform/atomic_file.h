@@ -15,8 +15,9 @@ namespace platform {
 bool WriteFileAtomically(const std::wstring& path, const void* data, std::size_t size,
                          Error* err = nullptr);
 
-// The name of a temporary file beside `path` that no other process or call uses:
-// "<path>.<tag>-<process id>-<counter>".
+// The name of a temporary file beside `path` that no other process or call uses and that
+// nobody can foresee: "<path>.<tag>-<process id>-<16 random hex digits>", the random part
+// from the system's generator. Open it with OpenMode::kCreateNewExclusive.
 std::wstring UniqueSiblingName(const std::wstring& path, const wchar_t* tag);
 
 // Removes the UniqueSiblingName files of `path` and `tag` that processes which no longer

@@ -55,7 +55,9 @@ std::wstring DocumentsFolder();
 std::wstring LocalAppDataFolder();
 
 bool IsDirectory(const std::wstring& path);
-bool MakeDirectory(const std::wstring& path);  // one level
+// One level. On Linux the new folder is its user's alone (0700): what the launcher keeps
+// there is nobody else's to read or to replace.
+bool MakeDirectory(const std::wstring& path);
 // The folder and every missing folder above it; true when it exists afterwards.
 bool MakeDirectories(const std::wstring& path);
 bool ChangeCurrentDirectory(const std::wstring& path);
@@ -90,27 +92,44 @@ void WriteStderr(const std::string& bytes);
 unsigned long ProcessId();
 // Whether a process with that id exists now (ids are reused: a yes may be another process).
 bool ProcessIsRunning(unsigned long pid);
+// `size` bytes from the system's cryptographic random number generator (getrandom on
+// Linux, BCryptGenRandom on Windows). False, with the buffer unspecified, when it fails.
+bool RandomBytes(void* out, std::size_t size);
 
 // --- Files ---------------------------------------------------------------------------
 
+// Every mode that can make a file makes it without following a link at its name (a
+// symbolic link, on Windows any reparse point): nothing the launcher writes ever lands in a
+// file that someone else named.
 enum class OpenMode {
   kReadExclusive,        // existing file, reading, no other opener admitted meanwhile
   kReadShared,           // existing file, reading, others may read and write
-  kWriteCreateExclusive, // create or truncate, writing, no other opener admitted
-  kWriteCreateShared,    // create or truncate, writing, others may read and write
+  // A new file, writing, no other opener admitted. Fails when anything stands at the name
+  // already (a file, a folder, a link, even one that points nowhere): for temporary files,
+  // whose names nobody can guess (UniqueSiblingName).
+  kCreateNewExclusive,
+  // Existing or new regular file, reading and writing from its start, content kept, others
+  // may open it too: a lock file, never truncated. A link or anything but a regular file
+  // in its place is removed and a new file made instead; what a link points to is never
+  // opened.
+  kOpenAlwaysShared,
   // Existing or new file, reading and writing from its start, content kept; no other
   // opener of this mode admitted meanwhile (Windows: no sharing at all; Linux: an advisory
   // lock that only this mode honours). For a file that one process at a time continues.
+  // A link, a second name of another file or anything but a regular file in its place is
+  // removed and a new empty file made instead.
   kReadWriteKeepLocked,
   // Existing file, reading; other readers are admitted, but nobody may write, replace or
   // delete it meanwhile (Windows: FILE_SHARE_READ only; Linux has no share modes: a plain
   // read).
   kReadDenyWriters,
-  // As kWriteCreateShared, but never writes through a link: when the name is a symbolic
-  // link (on Windows any reparse point), a hard link to a file of more than one name, or
-  // anything but a regular file, that name is removed and a new empty file made in its
-  // place. The file a link pointed to is left as it was.
-  kWriteCreateSharedOwnFile,
+  // A file of its own for a log that several processes may write at once: existing or
+  // new, content kept, others may open it too, and every Write goes to the end of the file
+  // in one piece, after whatever others appended. When the name is a symbolic link (on
+  // Windows any reparse point), a hard link to a file of more than one name, or anything
+  // but a regular file, that name is removed and a new empty file made in its place; the
+  // file a link pointed to is left as it was.
+  kAppendSharedOwnFile,
 };
 
 class File {
@@ -143,7 +162,16 @@ class File {
   // another open of the file (in this process too) holds a lock that excludes it. Locks
   // only keep out other lockers, never readers or writers.
   bool TryLock(bool exclusive);
+  // The same, waiting for as long as another holder keeps a lock that excludes it. False
+  // only when the system refuses the lock (not a file that can be locked).
+  bool Lock(bool exclusive);
   void Unlock();
+  // Advisory locks on single bytes far beyond any content, numbered from 0: each slot is
+  // a lock of its own, independent of the others and of TryLock's, with the same rules
+  // (shared beside shared, exclusive alone, another open of the file in this process
+  // counts as another holder). Held until UnlockSlot or Close; no wait.
+  bool TryLockSlot(int slot, bool exclusive);
+  void UnlockSlot(int slot);
   void Close();
 #ifdef _WIN32
   void* NativeHandle() const { return handle_; }
@@ -157,11 +185,15 @@ class File {
 #else
   int fd_ = -1;
 #endif
+  bool append_ = false;  // opened kAppendSharedOwnFile
 };
 
 // Renames `from` over `to`, replacing it in one step: afterwards `to` is either the old
 // or the new file, never a mix. False (and `to` untouched) when that cannot be done.
 bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err = nullptr);
+// The room on the volume that holds `folder`: the bytes this user may still write there
+// and the volume's whole size. False when the system cannot tell.
+bool VolumeSpace(const std::wstring& folder, std::int64_t* available, std::int64_t* total);
 bool RemoveFile(const std::wstring& path);
 // Names of the entries of a folder ("" is the current one), without "." and "..".
 std::vector<std::wstring> ListDirectory(const std::wstring& folder);

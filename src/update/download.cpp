@@ -196,6 +196,37 @@ class HashingWriter {
   platform::Error error_;
 };
 
+// The most bytes a file in `folder` may hold now, `held` of them on the disk already: the
+// caller's bound, and what the disk can give without its reserve. -1: no bound at all.
+struct SizeBound {
+  std::int64_t bytes = -1;
+  std::wstring why;  // what a larger file would exceed, for t.log
+
+  static SizeBound For(const std::wstring& folder, std::int64_t held, std::int64_t maxBytes) {
+    SizeBound bound;
+    if (maxBytes > 0) {
+      bound.bytes = maxBytes;
+      bound.why = L"the most this download takes";
+    }
+    std::int64_t available = 0, total = 0;
+    if (platform::VolumeSpace(folder, &available, &total)) {
+      const std::int64_t reserve = DiskReserve(total);
+      const std::int64_t disk = held + (available > reserve ? available - reserve : 0);
+      if (bound.bytes < 0 || disk < bound.bytes) {
+        bound.bytes = disk;
+        bound.why = L"what the disk can spare, keeping " + std::to_wstring(reserve) + L" bytes free";
+      }
+    }
+    return bound;
+  }
+
+  bool Exceeded(std::int64_t size) const { return bytes >= 0 && size > bytes; }
+  std::wstring Reason(std::int64_t size) const {
+    return L"the file is larger than " + std::to_wstring(bytes) + L" bytes, " + why +
+           (size >= 0 ? L" (" + std::to_wstring(size) + L" announced)" : std::wstring());
+  }
+};
+
 // One response into the file: what it was, and the body through the writer.
 class FileReceiver : public platform::HttpSink {
  public:
@@ -206,14 +237,23 @@ class FileReceiver : public platform::HttpSink {
     kRestart,       // a range answer that does not continue the bytes on disk
     kAlreadyWhole,  // nothing left to send: the bytes on disk are the whole file
     kFileError,     // the file could not be started again
+    kTooLarge,      // the file would break its size bound
   };
 
   FileReceiver(HashingWriter& writer, platform::File& file, std::int64_t held, std::int64_t rangeStart,
-               const std::wstring& url, const DownloadProgress& progress)
-      : writer_(writer), file_(file), held_(held), rangeStart_(rangeStart), url_(url), progress_(progress) {}
+               const std::wstring& url, const DownloadProgress& progress, SizeBound bound)
+      : writer_(writer), file_(file), held_(held), rangeStart_(rangeStart), url_(url), progress_(progress),
+        bound_(std::move(bound)) {}
 
   bool Begin(const platform::HttpResponseHead& head) override {
     status_ = head.status;
+    // What the answer says the whole file holds: more than may be taken is refused before
+    // a byte of it is written.
+    std::int64_t announced = head.status == 200 ? head.contentLength : head.status == 206 ? head.rangeTotal : -1;
+    if (bound_.Exceeded(announced)) {
+      tooLarge_ = bound_.Reason(announced);
+      return End(Outcome::kTooLarge);
+    }
     if (rangeStart_ < 0) {
       if (head.status != 200) return End(Outcome::kBadStatus);
       total_ = head.contentLength;
@@ -240,6 +280,11 @@ class FileReceiver : public platform::HttpSink {
   }
 
   bool Append(const void* data, std::size_t size, platform::Error* err) override {
+    if (bound_.Exceeded(held_ + static_cast<std::int64_t>(size))) {
+      tooLarge_ = bound_.Reason(-1);
+      outcome_ = Outcome::kTooLarge;
+      return platform::SetFailure(err, tooLarge_);
+    }
     if (!writer_.Write(data, size, err)) return false;
     held_ += static_cast<std::int64_t>(size);
     if (progress_) progress_(held_, total_);
@@ -251,6 +296,7 @@ class FileReceiver : public platform::HttpSink {
   std::int64_t Held() const { return held_; }
   std::int64_t Total() const { return total_; }
   const platform::Error& FileError() const { return error_; }
+  const std::wstring& TooLargeReason() const { return tooLarge_; }
 
  private:
   bool End(Outcome outcome) {
@@ -268,6 +314,8 @@ class FileReceiver : public platform::HttpSink {
   unsigned status_ = 0;
   std::int64_t total_ = -1;
   platform::Error error_;
+  SizeBound bound_;
+  std::wstring tooLarge_;
 };
 
 // One request into the file through the writer, from `held` bytes on (0: the whole file).
@@ -288,6 +336,10 @@ bool Request(const std::wstring& url, const DownloadOptions& options, HashingWri
     LogException(err);
     return false;
   }
+  if (receiver.Result() == FileReceiver::Outcome::kTooLarge) {
+    LogException({0, receiver.TooLargeReason()});
+    return false;
+  }
   if (!written) {
     LogException(drained);
     return false;
@@ -297,6 +349,7 @@ bool Request(const std::wstring& url, const DownloadOptions& options, HashingWri
     case FileReceiver::Outcome::kAlreadyWhole:
       break;
     case FileReceiver::Outcome::kRestart:
+    case FileReceiver::Outcome::kTooLarge:
       return false;
     case FileReceiver::Outcome::kFileError:
       LogException(receiver.FileError());
@@ -332,21 +385,24 @@ bool Verified(const DownloadOptions& options, const DownloadedFile& file) {
   return !options.verify || options.verify(file);
 }
 
-// One whole-file attempt into a fresh temporary file beside `target`.
+// One whole-file attempt into a fresh temporary file beside `target`. *overBound: the
+// file broke its size bound, and no further attempt may be made.
 std::optional<DownloadedFile> AttemptBeside(const std::wstring& url, const std::wstring& target,
-                                            const DownloadOptions& options) {
+                                            const DownloadOptions& options, bool* overBound) {
   std::wstring temp = platform::UniqueSiblingName(target, L"part");
   std::optional<DownloadedFile> result;
   {
     platform::File file;
     platform::Error err;
-    if (!file.Open(temp, platform::OpenMode::kWriteCreateExclusive, &err)) {
+    if (!file.Open(temp, platform::OpenMode::kCreateNewExclusive, &err)) {
       LogException(err);
       return std::nullopt;
     }
     HashingWriter writer(file);
-    FileReceiver receiver(writer, file, 0, -1, url, options.onProgress);
+    FileReceiver receiver(writer, file, 0, -1, url, options.onProgress,
+                          SizeBound::For(platform::FolderOf(temp), 0, options.maxBytes));
     if (Request(url, options, writer, file, 0, receiver)) result = Downloaded(temp, receiver.Held(), writer);
+    *overBound = receiver.Result() == FileReceiver::Outcome::kTooLarge;
   }
   if (result && !Verified(options, *result)) result.reset();
   if (!result) platform::RemoveFile(temp);
@@ -354,9 +410,10 @@ std::optional<DownloadedFile> AttemptBeside(const std::wstring& url, const std::
 }
 
 // One attempt that continues the partial file. *unopened: the partial file could not be
-// opened (another process continues it, or it cannot be made at all).
+// opened (another process continues it, or it cannot be made at all). *overBound: the
+// file broke its size bound; its bytes are dropped and no further attempt may be made.
 std::optional<DownloadedFile> AttemptResumable(const std::wstring& url, const std::wstring& partialPath,
-                                               const DownloadOptions& options, bool* unopened) {
+                                               const DownloadOptions& options, bool* unopened, bool* overBound) {
   platform::File file;
   platform::Error err;
   if (!file.Open(partialPath, platform::OpenMode::kReadWriteKeepLocked, &err)) {
@@ -388,9 +445,15 @@ std::optional<DownloadedFile> AttemptResumable(const std::wstring& url, const st
     };
     // A second request only when the first showed that the bytes on disk lead nowhere.
     for (int request = 0; request < 2 && !result; ++request) {
-      FileReceiver receiver(writer, file, held, held > 0 ? held : -1, url, options.onProgress);
+      FileReceiver receiver(writer, file, held, held > 0 ? held : -1, url, options.onProgress,
+                            SizeBound::For(platform::FolderOf(partialPath), held, options.maxBytes));
       bool complete = Request(url, options, writer, file, held, receiver);
       held = receiver.Held();
+      if (receiver.Result() == FileReceiver::Outcome::kTooLarge) {
+        *overBound = true;
+        if (!dropBytes()) LogException(err);
+        break;
+      }
       if (!complete) {
         if (receiver.Result() != FileReceiver::Outcome::kRestart || request > 0) break;
         if (startOver()) continue;
@@ -427,7 +490,9 @@ std::optional<DownloadedFile> DownloadBeside(const std::wstring& url, const std:
   // What killed runs left half-written beside the target goes first.
   platform::RemoveStaleSiblings(target, L"part");
   std::optional<DownloadedFile> result;
-  base::Retry([&] { return (result = AttemptBeside(url, target, options)).has_value(); }, options.attempts);
+  bool overBound = false;
+  base::Retry([&] { return (result = AttemptBeside(url, target, options, &overBound)).has_value() || overBound; },
+              options.attempts);
   return result;
 }
 
@@ -436,18 +501,25 @@ std::optional<DownloadedFile> DownloadResumable(const std::wstring& url, const s
   platform::RemoveStaleSiblings(partialPath, L"part");
   std::optional<DownloadedFile> result;
   bool unopened = false;
+  bool overBound = false;
   base::Retry(
       [&] {
         if (!unopened) {
-          result = AttemptResumable(url, partialPath, options, &unopened);
-          if (result || !unopened) return result.has_value();
+          result = AttemptResumable(url, partialPath, options, &unopened, &overBound);
+          if (result || !unopened) return result.has_value() || overBound;
         }
         // Another launcher continues the partial file: this one fetches a copy of its own.
-        result = AttemptBeside(url, partialPath, options);
-        return result.has_value();
+        result = AttemptBeside(url, partialPath, options, &overBound);
+        return result.has_value() || overBound;
       },
       options.attempts);
   return result;
+}
+
+std::int64_t DiskReserve(std::int64_t volumeBytes) {
+  constexpr std::int64_t kMost = std::int64_t{256} * 1024 * 1024;
+  std::int64_t share = volumeBytes / 20;
+  return share < kMost ? share : kMost;
 }
 
 bool PutInPlace(const DownloadedFile& file, const std::wstring& target, platform::Error* err) {

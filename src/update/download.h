@@ -41,7 +41,16 @@ struct DownloadOptions {
   // continuing cannot make right. The check logs its own reason. Empty: every file passes.
   std::function<bool(const DownloadedFile&)> verify;
   int attempts = base::kAttempts;
+  // The largest file this download may make, in bytes; 0: none. Whatever the bound, a
+  // download never takes the disk's last reserve (DiskReserve). A server that announces
+  // or sends more than either allows ends the download at once: no further attempt, and
+  // none of its bytes kept for a later one (an endless body would take as much again).
+  std::int64_t maxBytes = 0;
 };
+
+// What a download leaves free on a volume of `volumeBytes`: the smaller of 5 % of it and
+// 256 MiB, so that a full download never fills the user's disk.
+std::int64_t DiskReserve(std::int64_t volumeBytes);
 
 // A file fetched whole by every attempt (a runtime library): into a fresh temporary file
 // beside `target` ("<target>.part-<pid>-<n>"; such files of killed runs are removed first).

@@ -1,6 +1,6 @@
 // The MD5 of a file, read again only when the file may have changed since it was last
 // hashed. The record "<file>.state" beside it keeps the file's stamp, the time the stamp was
-// taken and the MD5; see platform/stamp_record.h for when a stamp proves the bytes unchanged.
+// taken and the MD5; see launch/stamp_record.h for when a stamp proves the bytes unchanged.
 #pragma once
 
 #include <string>

@@ -22,6 +22,8 @@ std::wstring LocalJarMd5(const std::wstring& jarPath) { return FileMd5(jarPath);
 std::wstring VersionText(const FetchBuffer& buffer) {
   std::string bytes;
   if (buffer.data) bytes.assign(reinterpret_cast<const char*>(buffer.data.get()));
+  // Notepad saves UTF-8 with a byte order mark, as it does libs.txt and Config.ini.
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
   return base::AsciiLower(base::Trim(platform::ThreadAnsiToWide(bytes)));
 }
 
@@ -52,6 +54,7 @@ std::optional<DownloadedFile> FetchPackage(const std::wstring& url, const std::w
                                            const std::wstring& md5, const DownloadProgress& onProgress) {
   DownloadOptions options;
   options.onProgress = onProgress;
+  options.maxBytes = branding::kMaxPackageBytes;
   options.verify = [&](const DownloadedFile& file) {
     if (file.md5 == md5) return true;
     theLog.Write(L"package md5 mismatch: %s from:%s", file.md5, url);

@@ -11,8 +11,9 @@
 // 32 lowercase hex digits of the file, or empty when it cannot be read.
 std::wstring LocalJarMd5(const std::wstring& jarPath);
 
-// update.txt as the worker reads it: the bytes up to the first zero byte in the thread's
-// ANSI code page, white space removed at both ends, A to Z lowered.
+// update.txt as the worker reads it: the bytes up to the first zero byte, without a
+// leading UTF-8 byte order mark, in the thread's ANSI code page, white space removed at
+// both ends, A to Z lowered.
 std::wstring VersionText(const FetchBuffer& buffer);
 
 // Empty (no package published) or an MD5 as 32 hex digits; anything else, such as a

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/text.h"
+#include "branding.h"
 #include "diagnostics/log.h"
 #include "platform/platform.h"
 #include "update/download.h"
@@ -131,8 +132,8 @@ std::vector<std::wstring> SyncRuntimeLibs(const std::wstring& libsUrl, const std
   for (const std::wstring& entry : list.rejected) {
     theLog.Write(L"skip unsafe lib entry: %s", entry);
     // What an earlier version stored for it is still on the class path through the
-    // working folder itself, ahead of the jar: it goes. Only entries that stay inside the
-    // working folder name a file that may be removed.
+    // working folder itself: it goes. Only entries that stay inside the working folder
+    // name a file that may be removed.
     if (!IsSafeLibPath(entry)) continue;
     std::wstring path = platform::JoinPath(workingFolder, platform::ToNativeSeparators(entry));
     if (platform::FileExists(path) && platform::RemoveFile(path)) theLog.Write(L"remove lib file: %s", entry);
@@ -155,7 +156,9 @@ std::vector<std::wstring> SyncRuntimeLibs(const std::wstring& libsUrl, const std
     std::wstring url = runtimeBaseUrl + PercentEncodePath(entry);
     // Streamed beside its place: a library of any size, and never half-written under its
     // own name, where it would count as present at every later start.
-    std::optional<DownloadedFile> file = DownloadBeside(url, path);
+    DownloadOptions options;
+    options.maxBytes = branding::kMaxPackageBytes;
+    std::optional<DownloadedFile> file = DownloadBeside(url, path, options);
     if (!file) continue;
     // An error page, a body cut short by a closed connection or an empty answer: stored,
     // it would count as present at every later start and never be fetched again. Checked

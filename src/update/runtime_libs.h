@@ -17,9 +17,10 @@
 bool IsSafeLibPath(const std::wstring& entry);
 
 // Whether a file of that entry in the working folder would be read by the Java class
-// loader in place of the application's own: the working folder comes first on the class
-// path, ahead of the jar. Class files (".class" in any case) and anything under META-INF/
-// (in any case) are.
+// loader as part of the application: the working folder is on the class path (after the
+// jar and the libraries), so a class file there adds a class to the application's own and
+// a file under META-INF/ a resource such as a service provider, outside any check. Class
+// files (".class" in any case) and anything under META-INF/ (in any case) are.
 bool ShadowsApplication(const std::wstring& entry);
 
 // An entry that may be stored and put on the class path: a safe path that shadows nothing.

@@ -53,9 +53,16 @@ class SignatureSink : public platform::HttpSink {
   std::string text_;
 };
 
+// Whether an answer without a signature says the server has none (a 404, any other
+// client error) or only that it could not give one now (a server error, a busy server):
+// the latter is a network failure, like a dropped connection.
+bool IsPassingTrouble(unsigned status) { return status >= 500 || status == 408 || status == 429; }
+
 // One GET of a signature file, logged like every other fetch of the run. Nothing, with
-// the reason in *why, when no whole signature-sized body came.
-std::optional<std::string> FetchSignatureOnce(const std::wstring& url, std::wstring* why) {
+// the reason in *why, when no whole signature-sized body came; *unreachable then tells
+// whether that was for a network failure rather than an answer without a signature.
+std::optional<std::string> FetchSignatureOnce(const std::wstring& url, std::wstring* why, bool* unreachable) {
+  *unreachable = false;
   theLog.Write(L"start get url: %s", url);
   SignatureSink sink;
   platform::Error err;
@@ -68,10 +75,12 @@ std::optional<std::string> FetchSignatureOnce(const std::wstring& url, std::wstr
   if (!fetched) {
     LogException(err);
     *why = L"no signature file at " + url + L": " + err.message;
+    *unreachable = true;
     return std::nullopt;
   }
   if (sink.Status() >= 400) {
     theLog.Write(L"invalid http statue: %d from:%s", sink.Status(), url);
+    *unreachable = IsPassingTrouble(sink.Status());
     *why = L"no signature file at " + url + L": status " + std::to_wstring(sink.Status());
     return std::nullopt;
   }
@@ -81,13 +90,16 @@ std::optional<std::string> FetchSignatureOnce(const std::wstring& url, std::wstr
 
 // The signing time of the signature file at `url` when it is valid for that file; else
 // nothing, with the reason in *why. A signature that could not be had gets three
-// attempts, as every download does; one that came whole is judged as it is.
+// attempts, as every download does; one that came whole is judged as it is. *unreachable:
+// the last attempt failed for the network's sake (see FetchSignatureOnce), not for the
+// signature's.
 std::optional<std::int64_t> CheckSignatureAt(const platform::P256PublicKey& key,
                                              SignedFileKind kind, const std::wstring& name,
                                              const platform::Sha256Digest& sha256,
-                                             const std::wstring& url, std::wstring* why) {
+                                             const std::wstring& url, std::wstring* why,
+                                             bool* unreachable) {
   std::optional<std::string> text;
-  base::Retry([&] { return (text = FetchSignatureOnce(url, why)).has_value(); });
+  base::Retry([&] { return (text = FetchSignatureOnce(url, why, unreachable)).has_value(); });
   if (!text) return std::nullopt;
   SignatureVerdict verdict = CheckUpdateSignatureFile(key, kind, name, sha256, *text);
   if (verdict.check != SignatureCheck::kValid) {
@@ -154,9 +166,15 @@ PackageVerdict CheckPackage(const SignaturePolicy& policy, const std::wstring& w
     return verdict;
   }
   std::wstring reason;
+  bool unreachable = false;
   std::optional<std::int64_t> time =
       CheckSignatureAt(*policy.key, SignedFileKind::kPackage, base::AsciiLower(md5), sha256,
-                       packageUrl + L".sig", &reason);
+                       packageUrl + L".sig", &reason, &unreachable);
+  if (!time && unreachable) {
+    theLog.Write(L"package signature unavailable, package kept: %s", reason);
+    verdict.unreachable = true;
+    return verdict;
+  }
   if (!time) {
     theLog.Write(L"package signature refused: %s", reason);
     return verdict;
@@ -192,8 +210,9 @@ bool CheckLibrary(const SignaturePolicy& policy, const std::wstring& libraryUrl,
                   const std::wstring& entry, const platform::Sha256Digest& sha256) {
   if (!policy.Signed()) return true;
   std::wstring reason;
+  bool unreachable = false;
   std::optional<std::int64_t> time = CheckSignatureAt(*policy.key, SignedFileKind::kLibrary, entry,
-                                                      sha256, libraryUrl + L".sig", &reason);
+                                                      sha256, libraryUrl + L".sig", &reason, &unreachable);
   if (!time) {
     theLog.Write(L"library signature refused: %s: %s", entry, reason);
     return false;

@@ -15,6 +15,7 @@
 //
 //   the package is here whole and its MD5 checked, and it has not replaced the jar yet:
 //     PackageVerdict verdict = CheckPackage(signing, workingFolder, packageUrl, md5, sha256);
+//     if (verdict.unreachable) return UpdateFailure::kPackageDownload;  // bytes kept
 //     if (!verdict.accepted) return UpdateFailure::kSignature;  // the jar stays as it was
 //   the package has replaced the jar:
 //     RememberInstalledPackage(workingFolder, verdict);
@@ -54,6 +55,10 @@ struct PackageVerdict {
   bool accepted = false;
   // Signed mode: the accepted package's signing time, for RememberInstalledPackage.
   std::optional<std::int64_t> signedAt;
+  // Not accepted because the signature could not be had for a network failure (the
+  // connection broke, the server answered 5xx, 408 or 429 on every attempt): no verdict
+  // on the package, whose bytes stay for the next run to check again.
+  bool unreachable = false;
 };
 
 // Unsigned mode: accepted, without a request. Signed mode: fetches `packageUrl` + ".sig"
@@ -61,7 +66,7 @@ struct PackageVerdict {
 // when that file is a signature by the policy's key of a package named `md5` (lowercase
 // hex, as in update.txt) whose bytes as served hash to `sha256`, signed no earlier than
 // the installed package (see RememberInstalledPackage). A missing, malformed, foreign or
-// older signature refuses the package.
+// older signature refuses the package; one that could not be fetched says `unreachable`.
 PackageVerdict CheckPackage(const SignaturePolicy& policy, const std::wstring& workingFolder,
                             const std::wstring& packageUrl, const std::wstring& md5,
                             const platform::Sha256Digest& sha256);

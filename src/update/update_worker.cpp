@@ -14,6 +14,7 @@
 #include "update/package.h"
 #include "update/runtime_libs.h"
 #include "update/signed_update.h"
+#include "update/update_lock.h"
 #include "update/working_folder.h"
 
 namespace {
@@ -63,6 +64,9 @@ std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings
   plan.storedJar = platform::JoinPath(plan.workingFolder, server.jarName);
   state.SetProgress(20);
 
+  // From here to the end of the run this launcher alone changes the working folder: a
+  // second one started meanwhile waits, then finds what this run leaves.
+  WorkingFolderLock folderLock(plan.workingFolder);
   std::wstring localMd5 = server.jarName.empty() ? std::wstring() : LocalJarMd5(plan.storedJar);
   plan.libraries = SyncRuntimeLibs(server.libsUrl, settings.runtimeBaseUrl, plan.workingFolder, signing);
   state.SetProgress(50);
@@ -95,6 +99,9 @@ std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings
   // Signed updates: only what the vendor signed, and nothing older than what is installed.
   PackageVerdict verdict =
       CheckPackage(signing, plan.workingFolder, server.PackageUrl(serverMd5), serverMd5, package->sha256);
+  // A network failure on the way to the signature is a failed download, not a refusal:
+  // the package's bytes stay, and the next start checks them again without fetching them.
+  if (verdict.unreachable) return UpdateFailure::kPackageDownload;
   if (!verdict.accepted) {
     Discard(*package);
     return UpdateFailure::kSignature;

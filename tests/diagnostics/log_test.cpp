@@ -8,7 +8,9 @@
 #include <regex>
 #include <thread>
 
+#include "base/text.h"
 #include "branding.h"
+#include "platform/process.h"
 #include "support/test_support.h"
 
 using testing_support::DecodeLogLines;
@@ -197,4 +199,87 @@ TEST(Log, NeverWritesThroughALink) {
     ASSERT_EQ(lines.size(), 1u) << c.name;
     EXPECT_EQ(lines[0].substr(21), "the run's own line") << c.name;
   }
+}
+
+// Two launchers of one installation started one after the other write one t.log: the
+// second finds the first still writing and adds its lines after the first's instead of
+// emptying the file under it, every line of both stays whole and in its run's order, and a
+// run that starts alone later starts the file afresh as ever. Real processes, as the
+// launchers are; on both builds.
+TEST(Log, TwoLaunchersAtOnceKeepEachOthersLinesWhole) {
+  namespace fs = std::filesystem;
+  const fs::path child = testing_support::ExecutableDir() /
+                         ("log_child" + fs::path(platform::ExecutablePath()).extension().string());
+  ASSERT_TRUE(fs::exists(child)) << child;
+  TempDir dir;
+  const fs::path log = dir / "t.log";
+  const fs::path go = dir / "go";
+  WriteBytes(log, "the lines of an earlier run");
+  const int count = 3000;
+  auto start = [&](const char* tag, int lines, const fs::path& goFile, int* exitCode) {
+    platform::ProgramRun run;
+    run.program = child.wstring();
+    run.args = {log.wstring(), base::Utf8ToWide(tag), std::to_wstring(lines), goFile.wstring()};
+    return std::thread([run, exitCode] { *exitCode = platform::RunProgram(run); });
+  };
+  auto hasLine = [&](const std::string& message) {
+    for (const auto& line : DecodeLogLines(log, kKey))
+      if (line.size() > 21 && line.substr(21) == message) return true;
+    return false;
+  };
+  auto await = [&](const std::string& message) {
+    for (int i = 0; i < 3000 && !hasLine(message); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return hasLine(message);
+  };
+
+  int first = -1, second = -1;
+  std::thread a = start("a", count, go, &first);
+  bool aStarted = await("a start");
+  std::thread b = start("b", count, go, &second);
+  bool bStarted = await("b start");
+  WriteBytes(go, "");  // both write at once from here
+  a.join();
+  b.join();
+  ASSERT_TRUE(aStarted);
+  ASSERT_TRUE(bStarted);
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, 0);
+
+  const std::regex stamp(R"(^\[\d{4,}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\])");
+  const std::string padding(200, 'x');
+  auto lines = DecodeLogLines(log, kKey);
+  ASSERT_EQ(lines.size(), 2u + 2 * count);
+  EXPECT_EQ(lines[0].substr(21), "a start") << "the first run's first line";
+  int next[2] = {0, 0};
+  bool started[2] = {false, false};
+  int torn = 0;
+  for (const auto& line : lines) {
+    std::string message = line.size() > 21 ? line.substr(21) : std::string();
+    int run = message.rfind("a ", 0) == 0 ? 0 : message.rfind("b ", 0) == 0 ? 1 : -1;
+    if (!std::regex_search(line, stamp) || run < 0) {
+      ++torn;
+      continue;
+    }
+    if (message.substr(2) == "start") {
+      started[run] = !started[run] && next[run] == 0;
+      continue;
+    }
+    // Each run's lines come in its own order, each one whole.
+    if (!started[run] || message != message.substr(0, 2) + std::to_string(next[run]) + " " + padding) {
+      ++torn;
+      continue;
+    }
+    ++next[run];
+  }
+  EXPECT_EQ(torn, 0);
+  EXPECT_EQ(next[0], count);
+  EXPECT_EQ(next[1], count);
+
+  // Alone again: the file starts afresh.
+  int third = -1;
+  start("c", 2, go, &third).join();
+  EXPECT_EQ(third, 0);
+  lines = DecodeLogLines(log, kKey);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].substr(21), "c start");
 }

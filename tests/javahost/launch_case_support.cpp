@@ -29,14 +29,14 @@ std::wstring StoredJar(const LaunchCase& c) {
 
 std::wstring ClassPathOf(const LaunchCase& c, const std::wstring& tempJar) {
   const wchar_t sep = platform::kClassPathSeparator;
-  std::wstring text = WideOf(c.workDir) + sep + tempJar;
+  std::wstring text = tempJar;
   for (size_t start = 0; !c.libText.empty() && start <= c.libText.size();) {
     size_t end = c.libText.find(sep, start);
     if (end == std::wstring::npos) end = c.libText.size();
     text += sep + platform::JoinPath(WideOf(c.workDir), c.libText.substr(start, end - start));
     start = end + 1;
   }
-  return text;
+  return text + sep + WideOf(c.workDir);
 }
 
 std::vector<std::string> SuccessLog(const std::wstring& jvm, const LaunchCase& c) {

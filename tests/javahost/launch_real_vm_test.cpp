@@ -87,6 +87,23 @@ TEST_F(RealVm, EntryGetsTheExecutablePathAndTheClassPath) {
   }
 }
 
+// The working folder comes last on the class path: a class file there named like the
+// application's own (a stale file, another program's) never runs in its place, while the
+// application still finds the user's files there through the class path.
+TEST_F(RealVm, TheApplicationsOwnClassesWinOverFilesInTheWorkingFolder) {
+  fs::create_directories(work / "zobj");
+  fs::copy_file(fs::path(LAUNCH_TEST_CLASSES) / "shadow" / "zobj" / "Run.class", work / "zobj" / "Run.class");
+  testing_support::WriteBytes(work / "settings.txt", "the user's settings");
+  LaunchCase c = Case("entry");
+  LaunchOutcome out = RunLaunchCase(c);
+  ASSERT_EQ(out.exitCode, 0);
+  std::string entry = ReadBytes(work / "entry.txt");
+  EXPECT_EQ(entry.find("shadowed="), std::string::npos) << "the class in the working folder ran";
+  EXPECT_EQ(Field(entry, "path"), base::WideToUtf8(WideOf(RunnerPath())));
+  EXPECT_EQ(Field(entry, "resource"), "the user's settings");
+  EXPECT_EQ(Field(entry, "classpath"), base::WideToUtf8(ClassPathOf(c, WideOf(TempJar(work.Path())))));
+}
+
 TEST_F(RealVm, LongExecutablePathReachesTheEntryWhole) {
   fs::path folder = work / std::string(150, 'd');
   fs::create_directories(folder);

@@ -130,7 +130,7 @@ TEST_F(LaunchFailure, UnreplaceableTempJarIsWrittenBesideItAndUsed) {
   EXPECT_NE(beside, Ansi(temp));
   EXPECT_EQ(PathOf(platform::ThreadAnsiToWide(beside)).parent_path(), TempJar(work.Path()).parent_path());
   std::wstring sep(1, platform::kClassPathSeparator);
-  EXPECT_EQ(out.log[4], "jvm param:-Djava.class.path=" + Ansi(WideOf(work.Path()) + sep) + beside);
+  EXPECT_EQ(out.log[4], "jvm param:-Djava.class.path=" + beside + Ansi(sep + WideOf(work.Path())));
   EXPECT_TRUE(ReadBytes(PathOf(platform::ThreadAnsiToWide(beside))) == ReadBytes(PlainJar("entry")));
   fs::remove(PathOf(platform::ThreadAnsiToWide(beside)));
 }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <variant>
@@ -134,6 +135,39 @@ TEST_F(TempJarTest, WrittenOnceAndKeptWhileTheStoredJarStays) {
   WriteBytes(fs::path(temp) += ".state", record.substr(0, record.size() - 2));
   EXPECT_EQ(Prepared(work.Path()).path, WideOf(temp));
   EXPECT_EQ(Logged(), Lines("write jar to:", temp));
+}
+
+// A link put at the lock file's name, to have the launcher empty another file: the file
+// keeps its bytes (the lock is never truncated, nor opened through a symbolic link) and
+// the launch runs all the same. Symbolic links where this system lets the test make them
+// (not under Wine, which cannot: that row says so and is skipped); a second name of the
+// file on both builds.
+TEST_F(TempJarTest, ALinkAtTheLockFileLeavesItsTargetAlone) {
+  const std::string plain = testing_support::BinaryBody(5000, 13);
+  WriteBytes(work / "main.jar", Scrambled(plain));
+  const fs::path lock = fs::path(TempPath(work.Path())) += ".lock";
+  for (bool symbolic : {true, false}) {
+    SCOPED_TRACE(symbolic ? "symbolic link" : "hard link");
+    TempDir elsewhere;
+    const fs::path victim = elsewhere / "someone-elses.txt";
+    WriteBytes(victim, "not the launcher's to empty");
+    std::error_code ec;
+    fs::remove(lock, ec);
+    if (symbolic) fs::create_symlink(victim, lock, ec);
+    else fs::create_hard_link(victim, lock, ec);
+    if (ec || (symbolic && !fs::is_symlink(lock))) {
+      std::cout << "[ SKIPPED  ] " << (symbolic ? "symbolic" : "hard") << " link: cannot be made here\n";
+      continue;
+    }
+    {
+      TempJar jar = Prepared(work.Path());
+      EXPECT_EQ(jar.path, WideOf(TempPath(work.Path())));
+      EXPECT_TRUE(ReadBytes(PathOf(jar.path)) == plain);
+    }
+    EXPECT_EQ(ReadBytes(victim), "not the launcher's to empty");
+    EXPECT_FALSE(fs::is_symlink(lock));
+    Logged();
+  }
 }
 
 // A launch that runs from the temporary jar keeps it as it is: another launch of the same

@@ -30,4 +30,24 @@ class TrustedTestCertificate {
   void* added_ = nullptr;   // Windows: the certificate as added to it
 };
 
+// Sends this process's requests through the http proxy at `address` ("127.0.0.1:port")
+// for the life of the object, the way users behind one are configured. Linux: libcurl's
+// http_proxy and https_proxy (and no no_proxy). Windows: the current user's Internet
+// settings (ProxyEnable, ProxyServer), which WinINet reads for INTERNET_OPEN_TYPE_PRECONFIG,
+// in the registry of the test run's own Wine prefix; the earlier values come back at the end.
+class ProxyForThisProcess {
+ public:
+  explicit ProxyForThisProcess(const std::string& address);
+  ~ProxyForThisProcess();
+  ProxyForThisProcess(const ProxyForThisProcess&) = delete;
+  ProxyForThisProcess& operator=(const ProxyForThisProcess&) = delete;
+
+  bool Set() const { return set_; }
+
+ private:
+  bool set_ = false;
+  struct Saved;
+  Saved* saved_ = nullptr;
+};
+
 }  // namespace http_test

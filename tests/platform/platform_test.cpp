@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "base/text.h"
@@ -58,7 +59,7 @@ TEST(Platform, FilesReadWriteAndReportErrors) {
   EXPECT_NE(err.code, 0u);
   EXPECT_FALSE(err.message.empty());
 
-  ASSERT_TRUE(file.Open(path, platform::OpenMode::kWriteCreateExclusive));
+  ASSERT_TRUE(file.Open(path, platform::OpenMode::kCreateNewExclusive));
   std::string bytes(100000, 'q');
   ASSERT_TRUE(file.Write(bytes.data(), bytes.size()));
   EXPECT_TRUE(file.FlushToDisk());
@@ -75,10 +76,11 @@ TEST(Platform, FilesReadWriteAndReportErrors) {
   EXPECT_EQ(total, 100000u);
   file.Close();
 
-  // Opening for writing empties an existing file.
-  ASSERT_TRUE(file.Open(path, platform::OpenMode::kWriteCreateShared));
+  // A new file is never made over an existing one; the lock files' mode keeps what it finds.
+  EXPECT_FALSE(file.Open(path, platform::OpenMode::kCreateNewExclusive));
+  ASSERT_TRUE(file.Open(path, platform::OpenMode::kOpenAlwaysShared));
   file.Close();
-  EXPECT_EQ(fs::file_size(path), 0u);
+  EXPECT_EQ(fs::file_size(path), 100000u);
   EXPECT_TRUE(platform::FileExists(path));
   EXPECT_FALSE(platform::FileExists(dir.WPath()));
   EXPECT_TRUE(platform::RemoveFile(path));
@@ -107,16 +109,18 @@ TEST(AtomicFile, LeftoversOfEndedProcessesAreRemovedOnTheNextWrite) {
   ASSERT_FALSE(platform::ProcessIsRunning(4000001));
   ASSERT_TRUE(platform::ProcessIsRunning(platform::ProcessId()));
   const char* keep[] = {"main.jar.part-x-1", "main.jar.partial", "main.jar.part-", "other.jar.part-4000001-0",
-                        "main.jar.run-4000001-0"};
+                        "main.jar.run-4000001-0", "main.jar.part-4000001-0123456789ABCDEF"};
   for (const char* name : keep) WriteBytes(dir / name, "keep");
   WriteBytes(dir / ("main.jar.part-" + own + "-7"), "in use by this process");
   WriteBytes(dir / ("main.jar.part-" + gone + "-0"), "half a jar from a killed run");
   WriteBytes(dir / ("main.jar.part-" + gone + "-12"), "another");
+  WriteBytes(dir / ("main.jar.part-" + gone + "-0123456789abcdef"), "one of today's names");
 
   ASSERT_TRUE(platform::WriteFileAtomically((dir / "main.jar").wstring(), "new", 3));
   EXPECT_EQ(ReadBytes(dir / "main.jar"), "new");
   EXPECT_FALSE(fs::exists(dir / ("main.jar.part-" + gone + "-0")));
   EXPECT_FALSE(fs::exists(dir / ("main.jar.part-" + gone + "-12")));
+  EXPECT_FALSE(fs::exists(dir / ("main.jar.part-" + gone + "-0123456789abcdef")));
   EXPECT_TRUE(fs::exists(dir / ("main.jar.part-" + own + "-7")));
   for (const char* name : keep) EXPECT_TRUE(fs::exists(dir / name)) << name;
 
@@ -196,7 +200,7 @@ TEST(FileStamp, SeesReplacementAndSameSizeRewrites) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   {
     platform::File w;
-    ASSERT_TRUE(w.Open(path, platform::OpenMode::kWriteCreateShared));
+    ASSERT_TRUE(w.Open(path, platform::OpenMode::kOpenAlwaysShared));
     ASSERT_TRUE(w.Write("third content", 13));
   }
   platform::FileStamp rewritten;
@@ -215,8 +219,8 @@ TEST(FileLocks, SharedBesideSharedExclusiveAlone) {
   TempDir dir;
   const std::wstring path = (dir / "_Temp.lock").wstring();
   platform::File a, b;
-  ASSERT_TRUE(a.Open(path, platform::OpenMode::kWriteCreateShared));
-  ASSERT_TRUE(b.Open(path, platform::OpenMode::kWriteCreateShared));
+  ASSERT_TRUE(a.Open(path, platform::OpenMode::kOpenAlwaysShared));
+  ASSERT_TRUE(b.Open(path, platform::OpenMode::kOpenAlwaysShared));
   EXPECT_TRUE(a.TryLock(false));
   EXPECT_TRUE(b.TryLock(false));
   b.Unlock();
@@ -246,20 +250,101 @@ TEST(FileStamp, ClockIsTheStampsClock) {
   }
 }
 
-// The mode t.log is opened with: a plain file is emptied and written; a folder is no log.
-// (Links in its place: see the log's tests.)
-TEST(Platform, OwnFileModeEmptiesAPlainFileAndRefusesAFolder) {
+// The mode t.log is opened with: a plain file keeps its lines and every write goes to its
+// end, also after what another opener appended meanwhile; a folder is no log. (Links in
+// its place: see the log's tests.)
+TEST(Platform, AppendModeKeepsAPlainFileWritesAtItsEndAndRefusesAFolder) {
   TempDir dir;
   WriteBytes(dir / "t.log", std::string(5000, 'z'));
-  platform::File file;
-  ASSERT_TRUE(file.Open((dir / "t.log").wstring(), platform::OpenMode::kWriteCreateSharedOwnFile));
-  ASSERT_TRUE(file.Write("new", 3));
+  platform::File file, other;
+  ASSERT_TRUE(file.Open((dir / "t.log").wstring(), platform::OpenMode::kAppendSharedOwnFile));
+  ASSERT_TRUE(other.Open((dir / "t.log").wstring(), platform::OpenMode::kAppendSharedOwnFile));
+  ASSERT_TRUE(file.Write("one", 3));
+  ASSERT_TRUE(other.Write("two", 3));
+  ASSERT_TRUE(file.Write("three", 5));
+  EXPECT_EQ(ReadBytes(dir / "t.log"), std::string(5000, 'z') + "onetwothree");
+  // Emptied on purpose, the file takes the next lines from its start.
+  ASSERT_TRUE(file.Resize(0));
+  ASSERT_TRUE(other.Write("four", 4));
   file.Close();
-  EXPECT_EQ(ReadBytes(dir / "t.log"), "new");
-  ASSERT_TRUE(file.Open((dir / "fresh.log").wstring(), platform::OpenMode::kWriteCreateSharedOwnFile));
+  other.Close();
+  EXPECT_EQ(ReadBytes(dir / "t.log"), "four");
+  ASSERT_TRUE(file.Open((dir / "fresh.log").wstring(), platform::OpenMode::kAppendSharedOwnFile));
   file.Close();
   EXPECT_EQ(ReadBytes(dir / "fresh.log"), "");
   fs::create_directories(dir / "folder.log" / "inside");
-  EXPECT_FALSE(file.Open((dir / "folder.log").wstring(), platform::OpenMode::kWriteCreateSharedOwnFile));
+  EXPECT_FALSE(file.Open((dir / "folder.log").wstring(), platform::OpenMode::kAppendSharedOwnFile));
   EXPECT_TRUE(fs::exists(dir / "folder.log" / "inside"));
+}
+
+// The slots of a file lock apart from each other and from the whole-file lock, by the same
+// rules: what t.log's writers agree by.
+TEST(FileLocks, SlotsAreLocksOfTheirOwn) {
+  TempDir dir;
+  const std::wstring path = (dir / "t.log").wstring();
+  platform::File a, b;
+  ASSERT_TRUE(a.Open(path, platform::OpenMode::kAppendSharedOwnFile));
+  ASSERT_TRUE(b.Open(path, platform::OpenMode::kAppendSharedOwnFile));
+  ASSERT_TRUE(a.TryLockSlot(0, true));
+  EXPECT_FALSE(b.TryLockSlot(0, true));
+  EXPECT_FALSE(b.TryLockSlot(0, false));
+  EXPECT_TRUE(b.TryLockSlot(1, true)) << "another slot";
+  EXPECT_TRUE(b.TryLock(true)) << "the whole-file lock";
+  b.Unlock();
+  EXPECT_FALSE(a.TryLockSlot(1, false));
+  b.UnlockSlot(1);
+  EXPECT_TRUE(a.TryLockSlot(1, false));
+  EXPECT_TRUE(b.TryLockSlot(1, false)) << "shared beside shared";
+  a.UnlockSlot(0);
+  EXPECT_TRUE(b.TryLockSlot(0, true));
+  b.Close();  // closing ends them all
+  EXPECT_TRUE(a.TryLockSlot(0, true));
+  // Writing is not hindered by any of them.
+  EXPECT_TRUE(a.Write("line", 4));
+  a.Close();
+  EXPECT_EQ(ReadBytes(path), "line");
+}
+
+// Temporary names nobody can guess, so that nobody can put a link in their place beforehand.
+TEST(AtomicFile, TemporaryNamesAreUnpredictable) {
+  const std::wstring prefix = L"main.jar.part-" + std::to_wstring(platform::ProcessId()) + L"-";
+  std::vector<std::wstring> names;
+  for (int i = 0; i < 20; ++i) {
+    std::wstring name = platform::UniqueSiblingName(L"main.jar", L"part");
+    ASSERT_EQ(name.compare(0, prefix.size(), prefix), 0) << base::WideToUtf8(name);
+    std::wstring random = name.substr(prefix.size());
+    EXPECT_EQ(random.size(), 16u);
+    EXPECT_EQ(random.find_first_not_of(L"0123456789abcdef"), std::wstring::npos);
+    names.push_back(random);
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+  // Not a counter: the first digits of consecutive names differ as often as chance has it.
+  int sameStart = 0;
+  for (int i = 0; i < 20; ++i) {
+    std::wstring x = platform::UniqueSiblingName(L"a", L"t"), y = platform::UniqueSiblingName(L"a", L"t");
+    if (x.substr(0, x.size() - 4) == y.substr(0, y.size() - 4)) ++sameStart;
+  }
+  EXPECT_LT(sameStart, 3);
+  std::uint8_t random[32] = {}, zeros[32] = {};
+  ASSERT_TRUE(platform::RandomBytes(random, sizeof random));
+  EXPECT_NE(std::memcmp(random, zeros, sizeof random), 0);
+}
+
+// A second name of another file in place of a file that is written (the partial package,
+// t.log) is taken back and a file of its own made there; the other file keeps its bytes.
+// Hard links can be made under Wine too, unlike symbolic links (those: posix_test.cpp).
+TEST(Platform, WrittenFilesTakeNoSecondNameOfAnotherFile) {
+  for (platform::OpenMode mode : {platform::OpenMode::kReadWriteKeepLocked, platform::OpenMode::kAppendSharedOwnFile}) {
+    TempDir dir;
+    WriteBytes(dir / "someone-elses.txt", "not the launcher's");
+    fs::create_hard_link(dir / "someone-elses.txt", dir / "0123.pak.part");
+    platform::File file;
+    ASSERT_TRUE(file.Open((dir / "0123.pak.part").wstring(), mode));
+    ASSERT_TRUE(file.Write("own", 3));
+    file.Close();
+    EXPECT_EQ(ReadBytes(dir / "someone-elses.txt"), "not the launcher's");
+    EXPECT_EQ(ReadBytes(dir / "0123.pak.part"), "own");
+    EXPECT_EQ(fs::hard_link_count(dir / "someone-elses.txt"), 1u);
+  }
 }

@@ -49,9 +49,9 @@ TEST(Win32Files, ReadersAdmitEachOtherAndKeepWritersOut) {
   other.Close();
   second.Close();
   platform::Error err;
-  EXPECT_FALSE(other.Open(path, platform::OpenMode::kWriteCreateShared, &err));
+  EXPECT_FALSE(other.Open(path, platform::OpenMode::kOpenAlwaysShared, &err));
   EXPECT_EQ(err.code, 32u);  // ERROR_SHARING_VIOLATION
-  EXPECT_FALSE(other.Open(path, platform::OpenMode::kWriteCreateExclusive));
+  EXPECT_FALSE(other.Open(path, platform::OpenMode::kCreateNewExclusive));
   WriteBytes(dir / "new.part", "new");
   EXPECT_FALSE(platform::RenameOver((dir / "new.part").wstring(), path));
   EXPECT_FALSE(platform::RemoveFile(path));
@@ -59,7 +59,7 @@ TEST(Win32Files, ReadersAdmitEachOtherAndKeepWritersOut) {
   EXPECT_EQ(testing_support::ReadBytes(path), "jar");
 
   // Nor does a reader come in while a writer has it open.
-  ASSERT_TRUE(other.Open(path, platform::OpenMode::kWriteCreateShared));
+  ASSERT_TRUE(other.Open(path, platform::OpenMode::kOpenAlwaysShared));
   EXPECT_FALSE(first.Open(path, platform::OpenMode::kReadDenyWriters));
 }
 
@@ -90,7 +90,7 @@ TEST(Win32Files, OwnFileModeNeverWritesThroughASymbolicLink) {
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     GTEST_SKIP() << "no symbolic link can be made here (Wine reports one made and makes none)";
   platform::File file;
-  ASSERT_TRUE(file.Open(link, platform::OpenMode::kWriteCreateSharedOwnFile));
+  ASSERT_TRUE(file.Open(link, platform::OpenMode::kAppendSharedOwnFile));
   ASSERT_TRUE(file.Write("log", 3));
   file.Close();
   EXPECT_EQ(testing_support::ReadBytes(target), "not the launcher's to empty");

@@ -24,6 +24,12 @@ TestHttpServer::TestHttpServer() {
     root_ = fs::path(base::Utf8ToWide(root));
     log_ = fs::path(base::Utf8ToWide(log));
   }
+  const char* proxyPort = std::getenv("LAUNCHER_TEST_PROXY_PORT");
+  const char* proxyLog = std::getenv("LAUNCHER_TEST_PROXY_LOG");
+  if (proxyPort && proxyLog) {
+    proxyPort_ = static_cast<unsigned>(std::strtoul(proxyPort, nullptr, 10));
+    proxyLog_ = fs::path(base::Utf8ToWide(proxyLog));
+  }
   if (const char* tls = std::getenv("LAUNCHER_TEST_HTTPS_PORT"))
     tlsPort_ = static_cast<unsigned>(std::strtoul(tls, nullptr, 10));
   if (const char* certificate = std::getenv("LAUNCHER_TEST_HTTPS_CERT"); certificate && tlsPort_ != 0)
@@ -48,6 +54,18 @@ std::wstring TestHttpServer::TlsUrl(const std::string& path) const {
 std::wstring TestHttpServer::TlsLocalhostUrl(const std::string& path) const {
   if (tlsPort_ == 0) return {};
   return L"https://localhost:" + std::to_wstring(tlsPort_) + base::Utf8ToWide(path);
+}
+
+std::string TestHttpServer::ProxyAddress() const {
+  return proxyPort_ == 0 ? std::string() : "127.0.0.1:" + std::to_string(proxyPort_);
+}
+
+std::vector<std::string> TestHttpServer::ProxyRequests() const {
+  std::vector<std::string> lines;
+  std::ifstream in(proxyLog_);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) lines.push_back(line);
+  return lines;
 }
 
 fs::path TestHttpServer::Local(const std::string& path) const {

@@ -28,6 +28,12 @@ class TestHttpServer {
   // when the server has no HTTPS port.
   std::wstring TlsCertificateFile() const { return tlsCertificate_; }
 
+  // The suite's http proxy (http_proxy.py): "127.0.0.1:<port>"; empty when there is none.
+  std::string ProxyAddress() const;
+  // The request lines the proxy received so far ("CONNECT localhost:4433",
+  // "GET http://127.0.0.1:8080/a"), in order.
+  std::vector<std::string> ProxyRequests() const;
+
   // Serves `bytes` at the path (e.g. "/case/app/update.txt").
   void Put(const std::string& path, const std::string& bytes) const;
   void Remove(const std::string& path) const;
@@ -62,6 +68,8 @@ class TestHttpServer {
 
   unsigned port_ = 0;
   unsigned tlsPort_ = 0;
+  unsigned proxyPort_ = 0;
+  std::filesystem::path proxyLog_;
   std::wstring tlsCertificate_;
   std::filesystem::path root_;
   std::filesystem::path log_;

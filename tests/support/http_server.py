@@ -26,7 +26,10 @@ changes how requests for X are answered. One directive per line:
   chunked           send the body with Transfer-Encoding: chunked
   close             send no Content-Length; the end of the body is the closed connection
   length N          announce Content-Length N whatever the file holds, send the file, close
-  drip B            send the body at B bytes per second, a tenth of that every 0.1 s
+  raw_length TEXT   announce "Content-Length: TEXT" as it stands (e.g. "12 34"), send the
+                    file, close
+  drip B            send the body at B bytes per second, a tenth of that every 0.1 s; with
+                    stall_body, only the first half, then the stall
   redirect URL [N]  answer N (default 302) with Location URL
   redirect_no_location
                     answer 302 with a short body and no Location
@@ -34,7 +37,7 @@ changes how requests for X are answered. One directive per line:
   bad_content_range answer a range request for N with 206 and the bytes from N, under a
                     Content-Range that names N+1 as their start
   endless           200 with no Content-Length and a body that never ends (the connection
-                    closes when the client gives up)
+                    closes when the client gives up); with chunked, in chunks that never end
   stall_headers S   send nothing for S seconds, then close
   stall_body S      send the headers and half of the body, wait S seconds, then close
   hold              send the headers and half of the body, then wait until X.release
@@ -153,9 +156,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "endless" in rules:
             self.close_connection = True
             self.send_response(200)
+            piece = b"endless " * 8192
+            if "chunked" in rules:
+                self.send_header("Transfer-Encoding", "chunked")
+                self.end_headers()
+                while True:
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
             self.send_header("Connection", "close")
             self.end_headers()
-            piece = b"endless " * 8192
             while True:
                 self.wfile.write(piece)
         if not os.path.isfile(local):
@@ -232,8 +240,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             self.wfile.write(body)
             return
-        announced = int(rules.get("length", len(body)))
-        self.send_header("Content-Length", str(announced))
+        announced = rules.get("raw_length", str(int(rules.get("length", len(body)))))
+        self.send_header("Content-Length", announced)
         self.send_header("Connection", "close")
         self.end_headers()
         if "truncate" in rules:
@@ -243,10 +251,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif "drip" in rules:
             self.wfile.flush()
             step = max(1, int(rules["drip"]) // 10)
-            for i in range(0, len(body), step):
-                self.wfile.write(body[i:i + step])
+            end = len(body) // 2 if "stall_body" in rules else len(body)
+            for i in range(0, end, step):
+                self.wfile.write(body[i:min(i + step, end)])
                 self.wfile.flush()
                 time.sleep(0.1)
+            if "stall_body" in rules:
+                time.sleep(float(rules["stall_body"]))
         elif "stall_body" in rules or "hold" in rules:
             self.wfile.write(body[:len(body) // 2])
             self.wfile.flush()

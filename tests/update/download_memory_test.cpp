@@ -54,7 +54,7 @@ std::wstring WriteLargePackage(const std::wstring& path, std::size_t size) {
     crc = CrcUpdate(crc, block);
   }
   platform::File file;
-  EXPECT_TRUE(file.Open(path, platform::OpenMode::kWriteCreateExclusive));
+  EXPECT_TRUE(file.Open(path, platform::OpenMode::kCreateNewExclusive));
   CMD5Checksum md5;
   auto emit = [&](std::string bytes) {
     for (char& c : bytes) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ branding::kJarKey);

@@ -4,6 +4,7 @@
 #include "update/download.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "http_case.h"
@@ -264,6 +265,58 @@ TEST_F(Download, WhileAnotherProcessContinuesThePartialFileThisOneFetchesItsOwnC
   EXPECT_EQ(RangeStarts("shared.bin"), Starts{-1});
   ASSERT_TRUE(PutInPlace(*got, (work / "main.jar").wstring()));
   EXPECT_EQ(FilesInWork(), (Lines{"file.part", "main.jar"}));
+}
+
+// A body beyond what a download may take, endless (plain or chunked) or announced beyond
+// the bound or into the disk's last reserve: the download stops at once, makes no further
+// attempt and keeps nothing, neither a partial file for a later run nor a temporary one.
+// The reserve is the real disk's: a length between its free space and its reserve is
+// refused by the reserve alone.
+TEST_F(Download, ABodyBeyondItsBoundEndsTheDownloadAndKeepsNothing) {
+  constexpr std::int64_t kCap = 1024 * 1024;
+  std::int64_t available = 0, total = 0;
+  ASSERT_TRUE(platform::VolumeSpace(work.WPath(), &available, &total));
+  const std::int64_t reserve = DiskReserve(total);
+  EXPECT_EQ(reserve, std::min<std::int64_t>(total / 20, 256 * 1024 * 1024));
+  const std::int64_t intoReserve = available - reserve / 4;
+  struct Case {
+    const char* name;
+    std::string directives;
+    std::int64_t maxBytes;
+  };
+  const Case cases[] = {
+      {"endless", "endless", kCap},
+      {"endless, chunked", "endless\nchunked", kCap},
+      {"announced beyond the bound", "length " + std::to_string(kCap + 1), kCap},
+      {"announced into the disk's reserve", "length " + std::to_string(intoReserve), 0},
+  };
+  for (bool resumable : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (resumable ? ", resumable" : ", beside"));
+      std::string name = std::string(resumable ? "r-" : "b-") + std::to_string(&c - cases);
+      Serve(name, BinaryBody(5000, 9), c.directives);
+      theLog.StartAt((work / "t.log").wstring());
+      DownloadOptions options;
+      options.maxBytes = c.maxBytes;
+      auto start = std::chrono::steady_clock::now();
+      std::optional<DownloadedFile> got =
+          resumable ? DownloadResumable(Url(name), Partial().wstring(), options)
+                    : DownloadBeside(Url(name), (work / "lib.jar").wstring(), options);
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+      EXPECT_FALSE(got.has_value());
+      EXPECT_EQ(server.Requests(folder + name).size(), 1u) << "no second attempt";
+      EXPECT_EQ(FilesInWork(), Lines{});
+      Lines lines = LogLines();
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(lines.back().rfind("exception:the file is larger than ", 0), 0u) << lines.back();
+    }
+  }
+  // Up to the bound, a file arrives.
+  const std::string body = BinaryBody(5000, 10);
+  Serve("fits.bin", body);
+  DownloadOptions options = Expecting(body);
+  options.maxBytes = static_cast<std::int64_t>(body.size());
+  ExpectFile(DownloadResumable(Url("fits.bin"), Partial().wstring(), options), body);
 }
 
 TEST_F(Download, DownloadBesideLeavesOnlyTheFileItReturns) {

@@ -4,13 +4,16 @@
 //
 //   update_child EXECUTABLE_PATH DOCUMENTS RUNTIME_BASE_URL PID_FILE
 //
-// Writes its process id to PID_FILE first. Exit status: 0 when the run finished with a
-// plan, 1 when it failed, 2 on wrong arguments.
+// Writes its process id to PID_FILE first. When the run fails, writes the text the
+// launcher's box would show to standard output (UTF-8). Exit status: 0 when the run
+// finished with a plan, 1 when it failed, 2 on wrong arguments.
 #include <cstdio>
 #include <string>
 #include <thread>
 
+#include "base/text.h"
 #include "launch/launch_state.h"
+#include "launch/user_texts.h"
 #include "platform/args.h"
 #include "platform/atomic_file.h"
 #include "platform/http.h"
@@ -34,5 +37,9 @@ int main(int argc, char** argv) {
   LaunchState state;
   std::thread worker([&] { RunUpdateAndPublish(settings, state); });
   worker.join();
-  return state.HasFailed() ? 1 : 0;
+  if (std::optional<UpdateFailure> failure = state.Failure()) {
+    platform::WriteStdout(base::WideToUtf8(user_texts::ForUpdateFailure(*failure)) + "\n");
+    return 1;
+  }
+  return 0;
 }

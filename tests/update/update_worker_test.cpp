@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -141,11 +142,12 @@ class Worker : public ::testing::Test {
   }
 
   // The files of the working folder, but the records that remember what a file's bytes
-  // hash to ("<file>.state"): a cache beside the jar, whatever the update did.
+  // hash to ("<file>.state"): a cache beside the jar, whatever the update did; nor the
+  // empty file that every run locks ("update.lock").
   Lines WorkingFiles() const {
     Lines files;
     for (auto& e : fs::recursive_directory_iterator(workDir)) {
-      if (!e.is_regular_file() || e.path().extension() == ".state") continue;
+      if (!e.is_regular_file() || e.path().extension() == ".state" || e.path().filename() == "update.lock") continue;
       files.push_back(fs::relative(e.path(), workDir).generic_string());
     }
     std::sort(files.begin(), files.end());
@@ -216,6 +218,35 @@ TEST_F(Worker, CurrentJarCostsTheListAndTheVersionFileOnly) {
                             "start get url: " + Narrow(server.Url(App("update.txt"))),
                             "http complete, len = 34",
                         }));
+}
+
+// update.txt saved by Notepad as UTF-8 starts with a byte order mark: read as the same MD5
+// (or, with nothing after it, as an empty file that publishes nothing).
+TEST_F(Worker, VersionFileWithAByteOrderMarkIsRead) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string jar = PackageOf(4000, 30), next = PackageOf(5000, 31);
+  server.Put(App("libs.txt"), "");
+  server.Put(Pak(next), next);
+  const struct {
+    const char* name;
+    std::string text;
+    const std::string& installed;
+    bool downloads;
+  } cases[] = {
+      {"current release", bom + Md5(jar) + "\r\n", jar, false},
+      {"new release", bom + Upper(Md5(next)), next, true},
+      {"the mark alone", bom + "\r\n", jar, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PutLocalJar(jar);
+    server.Put(App("update.txt"), c.text);
+    size_t before = server.Requests(Pak(next)).size();
+    Run();
+    EXPECT_EQ(ErrorText(), L"");
+    EXPECT_EQ(ReadBytes(workDir / "main.jar"), c.installed);
+    EXPECT_EQ(server.Requests(Pak(next)).size(), before + (c.downloads ? 1 : 0));
+  }
 }
 
 TEST_F(Worker, NewVersionReplacesTheJarAndTheNextRunFindsItCurrent) {
@@ -309,6 +340,13 @@ TEST_F(Worker, EachFailureStopsAtItsStepWithItsText) {
          return Lines{w.App("libs.txt"), w.App("update.txt"), pak, pak, pak};
        },
        false, "invalid http statue: 204 from:"},
+      // More than a package may be (LAUNCHER_MAX_PACKAGE_BYTES, 2 GiB by default): refused
+      // before a byte is written, without another attempt, and nothing kept.
+      {"package announced larger than a package may be",
+       [next](Worker& w) { w.server.Behave(w.App(Md5(next) + ".pak"), "length 3221225472"); }, kPackageError,
+       {10, 20, 50, 70, 100},
+       [next](Worker& w) { return Lines{w.App("libs.txt"), w.App("update.txt"), w.App(Md5(next) + ".pak")}; },
+       false, "exception:the file is larger than "},
       // Bytes that hash to the published MD5 but are no jar: refused at once, no retry.
       {"empty package",
        [](Worker& w) { w.Publish("", Md5("")); }, kPackageError, {10, 20, 50, 70, 100},
@@ -511,6 +549,173 @@ TEST_F(Worker, LauncherKilledMidDownloadGoesOnAtItsNextStart) {
   EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
 }
 
+// The update run of a launcher in a process of its own (update_child), started on a
+// thread of the test that waits for it; `wrapper` (a program and its first arguments) runs
+// it, as strace does.
+struct ChildRun {
+  std::thread thread;
+  int exitCode = -1;
+  fs::path output;  // the text its box would show, if any
+};
+
+std::unique_ptr<ChildRun> StartChild(Worker& w, const std::string& name, std::vector<std::wstring> wrapper = {}) {
+  const fs::path child = testing_support::ExecutableDir() /
+                         ("update_child" + fs::path(platform::ExecutablePath()).extension().string());
+  auto launch = std::make_unique<ChildRun>();
+  launch->output = w.install / (name + ".out");
+  platform::ProgramRun run;
+  run.args = {w.settings.executablePath, w.settings.documentsFolder, w.settings.runtimeBaseUrl,
+              (w.install / (name + ".pid")).wstring()};
+  if (wrapper.empty()) {
+    run.program = child.wstring();
+  } else {
+    run.program = wrapper.front();
+    wrapper.push_back(child.wstring());
+    run.args.insert(run.args.begin(), wrapper.begin() + 1, wrapper.end());
+  }
+  run.stdoutPath = launch->output.wstring();
+  ChildRun* raw = launch.get();
+  raw->thread = std::thread([run, raw] { raw->exitCode = platform::RunProgram(run); });
+  return launch;
+}
+
+// Two starts at once, the second while the first holds its rename of the verified package
+// into place (strace holds every rename of the first launcher for 3 s): the second waits
+// for the first one's run and finds the jar current; neither shows an error, and the jar
+// is the new one whole. Against a server that ignores Range (the second would otherwise
+// download the package afresh into the file that is being renamed) and one that honours
+// it (the second would rename that file itself). Linux only: strace cannot hold a Windows
+// program's renames under Wine, where the next test starts two launchers at once instead.
+TEST_F(Worker, SecondStartWaitsWhileTheFirstRenamesItsUpdateIntoPlace) {
+  if (platform::kPathSeparator == L'\\')
+    GTEST_SKIP() << "strace cannot hold the renames of a Windows program under Wine";
+  const std::wstring strace = base::Utf8ToWide(LAUNCHER_TEST_STRACE);
+  ASSERT_TRUE(fs::exists(strace)) << "strace is missing: scripts/install-deps installs it";
+  server.Put(App("libs.txt"), "");
+  for (const char* range : {"ignore_range", ""}) {
+    SCOPED_TRACE(*range ? "server ignores Range" : "server honours Range");
+    std::error_code ignored;
+    fs::remove_all(workDir, ignored);
+    const std::string old = testing_support::BinaryBody(3000, 40);
+    const std::string next = PackageOf(2 * 1024 * 1024, *range ? 41 : 42);
+    PutLocalJar(old);
+    Publish(next, Md5(next));
+    server.Behave(Pak(next), range);
+
+    auto first = StartChild(*this, "first", {strace, L"-f", L"-qq", L"-o", L"/dev/null", L"-e",
+                                              L"trace=rename,renameat,renameat2", L"-e",
+                                              L"inject=rename,renameat,renameat2:delay_enter=3000000"});
+    // The package is whole on the disk: from here the first launcher checks it and renames
+    // it into place, and that rename is held.
+    const std::string downloaded = "http complete, len = " + std::to_string(next.size());
+    bool inRename = false;
+    for (int i = 0; i < 3000 && !inRename; ++i) {
+      Lines lines = fs::exists(workDir / "t.log") ? LogLines() : Lines{};
+      inRename = std::find(lines.begin(), lines.end(), downloaded) != lines.end();
+      if (!inRename) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    auto second = StartChild(*this, "second");
+    second->thread.join();
+    first->thread.join();
+    ASSERT_TRUE(inRename);
+
+    EXPECT_EQ(first->exitCode, 0) << ReadBytes(first->output);
+    EXPECT_EQ(second->exitCode, 0) << ReadBytes(second->output);
+    EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+    EXPECT_EQ(server.Requests(Pak(next)).size(), 1u) << "the second launcher found the jar current";
+    EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
+    Lines lines = LogLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "wait for another launcher to finish its update"), lines.end());
+  }
+}
+
+// Two launchers started together, as a double click does, a few times over with a new
+// release each time: one downloads and installs it, the other waits and finds it current.
+// Neither shows an error, and the jar is always the new release whole. Both builds.
+TEST_F(Worker, TwoStartsAtOnceInstallTheReleaseOnce) {
+  server.Put(App("libs.txt"), "");
+  PutLocalJar(testing_support::BinaryBody(3000, 43));
+  for (unsigned trial = 0; trial < 5; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    const std::string next = PackageOf(1024 * 1024, 44 + trial);
+    Publish(next, Md5(next));
+    auto a = StartChild(*this, "a" + std::to_string(trial));
+    auto b = StartChild(*this, "b" + std::to_string(trial));
+    a->thread.join();
+    b->thread.join();
+    EXPECT_EQ(a->exitCode, 0) << ReadBytes(a->output);
+    EXPECT_EQ(b->exitCode, 0) << ReadBytes(b->output);
+    EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+    EXPECT_EQ(server.Requests(Pak(next)).size(), 1u);
+    EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
+    EXPECT_EQ(ReadBytes(workDir / "update.lock"), "");
+  }
+}
+
+// Links put where the run writes (the partial package, the temporary names of the jar's
+// record and of a library, as earlier versions named them: "<file>.part-<pid>-<n>") by
+// someone who wants the launcher to write into another file: that file keeps its bytes,
+// and the jar and the library are files of their own with the published bytes. Symbolic
+// links only where this system lets the test make them (not under Wine: those rows say so
+// and are skipped); hard links on both builds.
+TEST_F(Worker, LinksInTheRunsWayAreNeverWrittenThrough) {
+  const std::string library = zip_bytes::Jar("library");
+  server.Put(Lib("lib/x.jar"), library);
+  const std::string pid = std::to_string(platform::ProcessId());
+  struct Place {
+    const char* name;
+    std::function<std::vector<std::string>(const std::string& package)> names;
+  };
+  const Place places[] = {
+      {"partial package", [](const std::string& package) { return std::vector<std::string>{Partial(package)}; }},
+      {"temporary names of the jar's record and of a library",
+       [&](const std::string&) {
+         std::vector<std::string> names;
+         for (int n = 0; n < 100; ++n) {
+           names.push_back("main.jar.state.part-" + pid + "-" + std::to_string(n));
+           names.push_back("lib/x.jar.part-" + pid + "-" + std::to_string(n));
+         }
+         return names;
+       }},
+  };
+  for (bool symbolic : {true, false}) {
+    for (const Place& place : places) {
+      SCOPED_TRACE(std::string(symbolic ? "symbolic links: " : "hard links: ") + place.name);
+      std::error_code ignored;
+      fs::remove_all(workDir, ignored);
+      fs::create_directories(workDir / "lib");
+      PutLocalJar(testing_support::BinaryBody(2000, 50));
+      const std::string next = PackageOf(200000, symbolic ? 51 : 52);
+      server.Put(App("libs.txt"), "lib/x.jar");
+      Publish(next, Md5(next));
+      const fs::path victim = install / "someone-elses.txt";
+      WriteBytes(victim, "not the launcher's to write");
+      bool made = true;
+      for (const std::string& name : place.names(next)) {
+        std::error_code ec;
+        if (symbolic) fs::create_symlink(victim, workDir / name, ec);
+        else fs::create_hard_link(victim, workDir / name, ec);
+        made = made && !ec && (!symbolic || fs::is_symlink(workDir / name));
+      }
+      if (!made) {
+        std::cout << "[ SKIPPED  ] " << place.name << ": no such link can be made here\n";
+        continue;
+      }
+
+      Run();
+
+      EXPECT_EQ(ErrorText(), L"");
+      EXPECT_EQ(ReadBytes(victim), "not the launcher's to write");
+      for (const char* file : {"main.jar", "lib/x.jar"}) {
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(workDir / file))) << file;
+        EXPECT_EQ(fs::hard_link_count(workDir / file), 1u) << file;
+      }
+      EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+      EXPECT_EQ(ReadBytes(workDir / "lib" / "x.jar"), library);
+    }
+  }
+}
+
 TEST_F(Worker, PartialFilesOfOtherVersionsAreRemoved) {
   const std::string current = PackageOf(5000, 17);
   const std::string next = PackageOf(400000, 18);
@@ -671,6 +876,48 @@ TEST_F(SignedWorker, OnlyTheVendorsNewestSignedPackageIsInstalled) {
   Run();
   EXPECT_EQ(ErrorText(), L"");
   EXPECT_EQ(ReadBytes(workDir / "main.jar"), older);
+}
+
+// A network failure on the way to the signature of a package that arrived whole and
+// MD5-correct (the server answers 503 three times, or the connection breaks): the box
+// says the download failed, not that the signature is invalid, and the package's bytes
+// stay, so that the next start installs them without downloading them again.
+TEST_F(SignedWorker, SignatureThatCannotBeFetchedKeepsThePackageForTheNextStart) {
+  const struct {
+    const char* name;
+    const char* directives;
+  } cases[] = {{"503 three times", "status 503\ntimes 3"}, {"connection broken off", "truncate 20\ntimes 3"}};
+  unsigned seed = 60;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::error_code ignored;
+    fs::remove_all(workDir, ignored);
+    const std::string old = PackageOf(3000, seed++), next = PackageOf(400000, seed++);
+    PutLocalJar(old);
+    server.Put(App("libs.txt"), "");
+    PublishSigned(next, Signature(*vendor, next, 2000000000));
+    const std::string sig = App(Md5(next) + ".pak.sig");
+    server.Behave(sig, c.directives);
+
+    Run();
+
+    EXPECT_EQ(ErrorText(), kPackageError);
+    EXPECT_EQ(ReadBytes(workDir / "main.jar"), old);
+    EXPECT_EQ(ReadBytes(workDir / Partial(next)), next);
+    EXPECT_EQ(server.Requests(sig).size(), 3u);
+    EXPECT_EQ(LogLines().back().rfind("package signature unavailable, package kept: ", 0), 0u) << LogLines().back();
+
+    // The next start fetches no byte of the package again.
+    Run();
+    EXPECT_EQ(ErrorText(), L"");
+    EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+    Lines paths = server.Requests(Pak(next));  // the package's and its signature's
+    std::vector<std::int64_t> starts = server.RangeStarts(Pak(next)), packageStarts;
+    for (size_t i = 0; i < paths.size() && i < starts.size(); ++i)
+      if (paths[i] == Pak(next)) packageStarts.push_back(starts[i]);
+    EXPECT_EQ(packageStarts, (std::vector<std::int64_t>{-1, static_cast<std::int64_t>(next.size())}));
+    EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "package.signed", "t.log"}));
+  }
 }
 
 // Signatures come only with a download: a current installation still costs two requests,

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -17,12 +18,13 @@ namespace platform {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_), append_(other.append_) { other.fd_ = -1; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    append_ = other.append_;
     other.fd_ = -1;
   }
   return *this;
@@ -36,46 +38,69 @@ static int OpenRetrying(const std::string& name, int flags) {
   return fd;
 }
 
-// A regular file of one name, emptied, that the name itself leads to. The name is never
-// followed (O_NOFOLLOW), nor truncated before it is known to be such a file: whatever
-// else stands there (a symbolic link, a second name of another file, a FIFO) is removed
-// once and a new file made with O_EXCL, so that a link put back meanwhile fails the open
-// instead of being written through. A folder stays and fails the open.
-static int OpenOwnFile(const std::string& name) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    // O_NONBLOCK: a FIFO without a reader fails (ENXIO) instead of blocking the open.
-    int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (attempt > 0 ? O_EXCL : 0);
-    int fd = OpenRetrying(name, flags);
-    if (fd >= 0) {
-      struct stat st;
-      if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
-          fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 && ftruncate(fd, 0) == 0) {
-        return fd;
-      }
-      ::close(fd);
-      errno = EPERM;
-    } else if (errno != ELOOP && errno != ENXIO) {
-      return -1;  // missing folder, no access, a folder in the way
+// A new file under the name, or nothing: O_EXCL fails on whatever stands there, a link that
+// points nowhere included, so nothing is ever created through a link.
+static int CreateNew(const std::string& name, int access) {
+  return OpenRetrying(name, access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// A regular file that the name itself leads to, opened with its content, or a new one. The
+// name is never followed (O_NOFOLLOW). Whatever else stands there (a symbolic link, a FIFO,
+// a device; with `singleName` also a second name of another file) is removed once and a
+// new file made with O_EXCL, so that a link put back meanwhile fails the open instead of
+// being written through. A folder stays and fails the open.
+static int OpenExistingOrNew(const std::string& name, int access, bool singleName) {
+  // Another process may make or remove the file between two steps: a few rounds settle it.
+  for (int round = 0; round < 4; ++round) {
+    struct stat before;
+    if (::lstat(name.c_str(), &before) != 0) {
+      if (errno != ENOENT) return -1;
+      int fd = CreateNew(name, access);
+      if (fd >= 0 || errno != EEXIST) return fd;
+      continue;  // made by another process meanwhile: open that one
     }
-    if (attempt > 0 || ::unlink(name.c_str()) != 0) return -1;
+    if (S_ISDIR(before.st_mode)) {
+      errno = EISDIR;
+      return -1;
+    }
+    if (S_ISREG(before.st_mode) && (!singleName || before.st_nlink == 1)) {
+      // O_NONBLOCK: should a FIFO have taken the file's place meanwhile, the open does not
+      // wait for a writer; fstat below then turns it down.
+      int fd = OpenRetrying(name, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0) {
+        if (errno == ENOENT || errno == ELOOP || errno == ENXIO) continue;
+        return -1;
+      }
+      struct stat st;
+      if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (!singleName || st.st_nlink == 1) &&
+          fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+        return fd;
+      ::close(fd);
+      continue;
+    }
+    // Not the launcher's to open: its name is taken back, the thing itself left alone.
+    if (::unlink(name.c_str()) != 0 && errno != ENOENT) return -1;
+    int fd = CreateNew(name, access);
+    if (fd >= 0 || errno != EEXIST) return fd;
   }
+  errno = EBUSY;
   return -1;
 }
 
 bool File::Open(const std::wstring& path, OpenMode mode, Error* err) {
   Close();
-  int flags = O_CLOEXEC;
+  std::string name = base::WideToUtf8(path);
+  int fd = -1;
   switch (mode) {
     case OpenMode::kReadExclusive:
     case OpenMode::kReadShared:
-    case OpenMode::kReadDenyWriters: flags |= O_RDONLY; break;
-    case OpenMode::kWriteCreateSharedOwnFile: break;
-    case OpenMode::kWriteCreateExclusive:
-    case OpenMode::kWriteCreateShared: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case OpenMode::kReadWriteKeepLocked: flags |= O_RDWR | O_CREAT; break;
+    case OpenMode::kReadDenyWriters: fd = OpenRetrying(name, O_RDONLY | O_CLOEXEC); break;
+    case OpenMode::kCreateNewExclusive: fd = CreateNew(name, O_WRONLY); break;
+    case OpenMode::kOpenAlwaysShared: fd = OpenExistingOrNew(name, O_RDWR, false); break;
+    case OpenMode::kReadWriteKeepLocked: fd = OpenExistingOrNew(name, O_RDWR, true); break;
+    // Read as well as write: a shared lock slot needs a file open for reading.
+    case OpenMode::kAppendSharedOwnFile: fd = OpenExistingOrNew(name, O_RDWR | O_APPEND, true); break;
   }
-  std::string name = base::WideToUtf8(path);
-  int fd = mode == OpenMode::kWriteCreateSharedOwnFile ? OpenOwnFile(name) : OpenRetrying(name, flags);
   if (fd < 0) {
     SetLastSystemError(err);
     return false;
@@ -96,6 +121,7 @@ bool File::Open(const std::wstring& path, OpenMode mode, Error* err) {
     return false;
   }
   fd_ = fd;
+  append_ = mode == OpenMode::kAppendSharedOwnFile;
   return true;
 }
 
@@ -176,8 +202,42 @@ bool File::TryLock(bool exclusive) {
   return result == 0;
 }
 
+bool File::Lock(bool exclusive) {
+  int result;
+  do {
+    result = ::flock(fd_, exclusive ? LOCK_EX : LOCK_SH);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
 void File::Unlock() {
   if (fd_ >= 0) ::flock(fd_, LOCK_UN);
+}
+
+// Open file description locks: like flock they belong to this open of the file (a second
+// open in this process conflicts), unlike it they cover byte ranges, and they leave
+// flock's whole-file lock alone.
+static constexpr off_t kSlotBase = off_t{1} << 62;
+
+static bool SetSlot(int fd, int slot, short type) {
+  struct flock range {};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = kSlotBase + slot;
+  range.l_len = 1;
+  int result;
+  do {
+    result = ::fcntl(fd, F_OFD_SETLK, &range);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+bool File::TryLockSlot(int slot, bool exclusive) {
+  return fd_ >= 0 && SetSlot(fd_, slot, exclusive ? F_WRLCK : F_RDLCK);
+}
+
+void File::UnlockSlot(int slot) {
+  if (fd_ >= 0) SetSlot(fd_, slot, F_UNLCK);
 }
 
 void File::Close() {
@@ -185,6 +245,7 @@ void File::Close() {
     ::close(fd_);
     fd_ = -1;
   }
+  append_ = false;
 }
 
 bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err) {
@@ -204,6 +265,14 @@ bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err) {
 }
 
 bool RemoveFile(const std::wstring& path) { return ::unlink(base::WideToUtf8(path).c_str()) == 0; }
+
+bool VolumeSpace(const std::wstring& folder, std::int64_t* available, std::int64_t* total) {
+  struct statvfs volume;
+  if (::statvfs(folder.empty() ? "." : base::WideToUtf8(folder).c_str(), &volume) != 0) return false;
+  *available = static_cast<std::int64_t>(volume.f_bavail) * static_cast<std::int64_t>(volume.f_frsize);
+  *total = static_cast<std::int64_t>(volume.f_blocks) * static_cast<std::int64_t>(volume.f_frsize);
+  return true;
+}
 
 std::vector<std::wstring> ListDirectory(const std::wstring& folder) {
   std::vector<std::wstring> names;

@@ -44,6 +44,7 @@ struct Transfer {
   bool sinkFailed = false;
   bool stalled = false;
   bool downgrade = false;
+  bool badLength = false;  // the final response's Content-Length is no number
   TransferPace::Limit limit = TransferPace::kNone;
   std::uint32_t idleMs = 0;
   curl_off_t lastCount = -1;
@@ -56,6 +57,8 @@ struct Transfer {
   long status = 0;
   std::string location;
   std::string contentRange;
+  std::string contentLength;
+  bool hasContentLength = false;
 };
 
 // The final response's head, once its headers are complete (an HTTP/0.9 answer has none:
@@ -113,16 +116,30 @@ size_t OnHeader(char* line, size_t size, size_t count, void* user) {
     t.status = 0;
     t.location.clear();
     t.contentRange.clear();
+    t.contentLength.clear();
+    t.hasContentLength = false;
     const char* space = static_cast<const char*>(std::memchr(line, ' ', n));
     if (space) t.status = std::strtol(space + 1, nullptr, 10);
   } else if (StartsWithNoCase(line, n, "Location:")) {
     t.location = Trimmed(line + 9, n - 9);
   } else if (StartsWithNoCase(line, n, "Content-Range:")) {
     t.contentRange = Trimmed(line + 14, n - 14);
+  } else if (StartsWithNoCase(line, n, "Content-Length:")) {
+    // A second one that differs makes the length as unknown as a malformed one.
+    std::string value = Trimmed(line + 15, n - 15);
+    if (t.hasContentLength && value != t.contentLength) value = "?";
+    t.contentLength = value;
+    t.hasContentLength = true;
   } else if (Trimmed(line, n).empty() && !t.begun) {
     // The end of a response's headers (or of a chunked body's trailers, once begun).
     bool followed = base::http::IsFollowedRedirect(static_cast<unsigned>(t.status)) && !t.location.empty();
     if (t.status >= 200 && !followed) {
+      // libcurl reads "12 34" as 12 and ends the body there, as if it were whole.
+      std::int64_t length = 0;
+      if (t.hasContentLength && !base::http::ParseContentLength(t.contentLength, &length)) {
+        t.badLength = true;
+        return 0;
+      }
       t.pace.StartWindow(Clock::now(), t.received);
       if (!BeginBody(t)) return 0;  // declined: stops curl
     }
@@ -212,11 +229,19 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   if (!range.empty()) curl_easy_setopt(c, CURLOPT_RANGE, range.c_str());
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);  // the update runs on a worker thread
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.timeouts.connectMs));
+  // The progress callback sees the deadline only about once a second while nothing
+  // arrives; libcurl's own timer ends the attempt on time.
+  if (options.totalMs != 0) curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalMs));
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
+  // Behind a proxy (http_proxy, https_proxy), an https request first opens a tunnel, and
+  // libcurl would hand the proxy's "200 Connection established" block to OnHeader like a
+  // response of the server's: its end would pass for the final response's headers. Only
+  // the server's own responses reach OnHeader.
+  curl_easy_setopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnWrite);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
   curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
@@ -230,10 +255,20 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   CURLcode rc = curl_easy_perform(c);
   if (t.declined) return true;
   if (t.sinkFailed) return false;  // the sink has said why
+  if (t.badLength) {
+    SetFailure(err, L"invalid Content-Length",
+               static_cast<std::uint32_t>(CURLE_WEIRD_SERVER_REPLY));
+    return false;
+  }
   if (rc == CURLE_OK) {
     if (!t.begun) BeginBody(t);  // an empty body calls no write callback
     return true;
   }
+  // libcurl's timer counts from a moment a little after `start`, with its own rounding; a
+  // connect time-out ends sooner.
+  if (rc == CURLE_OPERATION_TIMEDOUT && t.limit == TransferPace::kNone && !t.stalled && options.totalMs != 0 &&
+      Clock::now() - start + std::chrono::milliseconds(100) >= std::chrono::milliseconds(options.totalMs))
+    t.limit = TransferPace::kTooLong;
   if (t.limit != TransferPace::kNone) {
     SetFailure(err, t.pace.Describe(t.limit), static_cast<std::uint32_t>(CURLE_OPERATION_TIMEDOUT));
     return false;

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,7 +100,7 @@ bool IsDirectory(const std::wstring& path) {
 }
 
 bool MakeDirectory(const std::wstring& path) {
-  return mkdir(base::WideToUtf8(path).c_str(), 0777) == 0;
+  return mkdir(base::WideToUtf8(path).c_str(), 0700) == 0;
 }
 
 bool ChangeCurrentDirectory(const std::wstring& path) {
@@ -156,6 +157,20 @@ void ExitProcessNow(int code) {
 }
 
 unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+
+bool RandomBytes(void* out, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(out);
+  while (size > 0) {
+    ssize_t n = getrandom(bytes, size, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
 
 bool ProcessIsRunning(unsigned long pid) {
   if (pid == 0 || pid > static_cast<unsigned long>(INT_MAX)) return false;

@@ -7,35 +7,42 @@ namespace platform {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+File::File(File&& other) noexcept : handle_(other.handle_), append_(other.append_) { other.handle_ = nullptr; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    append_ = other.append_;
     other.handle_ = nullptr;
   }
   return *this;
 }
 
-// A regular file of one name, emptied, that the name itself leads to. The name is opened
-// as it stands (FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link or junction is not followed)
-// and without truncating; whatever is not a plain file of one name (a reparse point, a
-// hard link of another file) is deleted once and a new file made with CREATE_NEW, so that
-// a link put back meanwhile fails the open instead of being written through. A folder
-// stays and fails the open.
-static HANDLE OpenOwnFile(const std::wstring& path) {
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+namespace {
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The name itself, never what a symbolic link or junction there points to.
+HANDLE CreateAtName(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
+  return CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// A regular file that the name itself leads to, opened with its content, or a new one.
+// Whatever is not a plain file (a reparse point; with `singleName` also a hard link of
+// another file) is deleted once and a new file made with CREATE_NEW, so that a link put
+// back meanwhile fails the open instead of being written through. A folder stays and fails
+// the open.
+HANDLE OpenExistingOrNew(const std::wstring& path, DWORD access, DWORD share, bool singleName) {
   for (int attempt = 0; attempt < 2; ++attempt) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, share, nullptr, attempt == 0 ? OPEN_ALWAYS : CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE h = CreateAtName(path, access, share, attempt == 0 ? OPEN_ALWAYS : CREATE_NEW);
     if (h == INVALID_HANDLE_VALUE) return h;
     BY_HANDLE_FILE_INFORMATION info;
     bool own = GetFileInformationByHandle(h, &info) &&
                !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
-               info.nNumberOfLinks == 1;
-    // A fresh handle stands at the start: SetEndOfFile empties the file.
-    if (own && SetEndOfFile(h)) return h;
+               (!singleName || info.nNumberOfLinks == 1);
+    if (own) return h;
     CloseHandle(h);
     if (attempt > 0 || !DeleteFileW(path.c_str())) break;
   }
@@ -43,48 +50,39 @@ static HANDLE OpenOwnFile(const std::wstring& path) {
   return INVALID_HANDLE_VALUE;
 }
 
+}  // namespace
+
 bool File::Open(const std::wstring& path, OpenMode mode, Error* err) {
   Close();
-  if (mode == OpenMode::kWriteCreateSharedOwnFile) {
-    HANDLE h = OpenOwnFile(path);
-    if (h == INVALID_HANDLE_VALUE) {
-      SetLastSystemError(err);
-      return false;
-    }
-    handle_ = h;
-    return true;
-  }
-  DWORD access = 0, share = 0, disposition = 0;
+  HANDLE h = INVALID_HANDLE_VALUE;
   switch (mode) {
-    case OpenMode::kReadDenyWriters:
-      access = GENERIC_READ;
-      share = FILE_SHARE_READ;
-      disposition = OPEN_EXISTING;
+    case OpenMode::kReadExclusive:
+      h = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       break;
-    case OpenMode::kWriteCreateSharedOwnFile: break;
-    case OpenMode::kReadExclusive: access = GENERIC_READ; disposition = OPEN_EXISTING; break;
     case OpenMode::kReadShared:
-      access = GENERIC_READ;
-      share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-      disposition = OPEN_EXISTING;
+      h = CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       break;
-    case OpenMode::kWriteCreateExclusive: access = GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
-    case OpenMode::kWriteCreateShared:
-      access = GENERIC_WRITE;
-      share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-      disposition = CREATE_ALWAYS;
+    case OpenMode::kReadDenyWriters:
+      h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
       break;
-    case OpenMode::kReadWriteKeepLocked:
-      access = GENERIC_READ | GENERIC_WRITE;
-      disposition = OPEN_ALWAYS;
+    case OpenMode::kCreateNewExclusive: h = CreateAtName(path, GENERIC_WRITE, 0, CREATE_NEW); break;
+    case OpenMode::kOpenAlwaysShared:
+      h = OpenExistingOrNew(path, GENERIC_READ | GENERIC_WRITE, kShareAll, false);
+      break;
+    case OpenMode::kReadWriteKeepLocked: h = OpenExistingOrNew(path, GENERIC_READ | GENERIC_WRITE, 0, true); break;
+    // Append access without write access: the system puts every write at the end of the
+    // file in one step, whoever else appends. Read access for the locks.
+    case OpenMode::kAppendSharedOwnFile:
+      h = OpenExistingOrNew(path, GENERIC_READ | FILE_APPEND_DATA, kShareAll, true);
       break;
   }
-  HANDLE h = CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     SetLastSystemError(err);
     return false;
   }
   handle_ = h;
+  append_ = mode == OpenMode::kAppendSharedOwnFile;
   return true;
 }
 
@@ -134,12 +132,20 @@ bool File::Seek(std::int64_t offset, Error* err) {
 }
 
 bool File::Resize(std::int64_t size, Error* err) {
-  if (!Seek(size, err)) return false;
-  if (!SetEndOfFile(static_cast<HANDLE>(handle_))) {
+  HANDLE h = static_cast<HANDLE>(handle_);
+  // An append-only handle may not move the end itself: a second handle to the same open
+  // file does (no name is looked up again).
+  HANDLE resizer = append_ ? ReOpenFile(h, GENERIC_WRITE, kShareAll, 0) : h;
+  if (resizer == INVALID_HANDLE_VALUE) {
     SetLastSystemError(err);
     return false;
   }
-  return true;
+  LARGE_INTEGER to;
+  to.QuadPart = size;
+  bool ok = SetFilePointerEx(resizer, to, nullptr, FILE_BEGIN) && SetEndOfFile(resizer);
+  if (!ok) SetLastSystemError(err);
+  if (resizer != h) CloseHandle(resizer);
+  return ok;
 }
 
 bool File::FlushToDisk(Error* err) {
@@ -157,8 +163,35 @@ bool File::TryLock(bool exclusive) {
   return handle_ != nullptr && LockFileEx(static_cast<HANDLE>(handle_), flags, 0, 1, 0, &at);
 }
 
+bool File::Lock(bool exclusive) {
+  OVERLAPPED at{};
+  DWORD flags = exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
+  return handle_ != nullptr && LockFileEx(static_cast<HANDLE>(handle_), flags, 0, 1, 0, &at);
+}
+
 void File::Unlock() {
   OVERLAPPED at{};
+  if (handle_ != nullptr) UnlockFileEx(static_cast<HANDLE>(handle_), 0, 1, 0, &at);
+}
+
+// Far beyond any content: Windows locks keep other handles from reading and writing the
+// bytes they cover, and nobody reads or writes there.
+static OVERLAPPED SlotAt(int slot) {
+  const std::uint64_t offset = (std::uint64_t{1} << 62) + static_cast<std::uint64_t>(slot);
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return at;
+}
+
+bool File::TryLockSlot(int slot, bool exclusive) {
+  OVERLAPPED at = SlotAt(slot);
+  DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+  return handle_ != nullptr && LockFileEx(static_cast<HANDLE>(handle_), flags, 0, 1, 0, &at);
+}
+
+void File::UnlockSlot(int slot) {
+  OVERLAPPED at = SlotAt(slot);
   if (handle_ != nullptr) UnlockFileEx(static_cast<HANDLE>(handle_), 0, 1, 0, &at);
 }
 
@@ -167,6 +200,7 @@ void File::Close() {
     CloseHandle(static_cast<HANDLE>(handle_));
     handle_ = nullptr;
   }
+  append_ = false;
 }
 
 bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err) {
@@ -178,6 +212,15 @@ bool RenameOver(const std::wstring& from, const std::wstring& to, Error* err) {
 }
 
 bool RemoveFile(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+
+bool VolumeSpace(const std::wstring& folder, std::int64_t* available, std::int64_t* total) {
+  ULARGE_INTEGER free{}, size{};
+  std::wstring at = folder.empty() ? L"." : folder;
+  if (!GetDiskFreeSpaceExW(at.c_str(), &free, &size, nullptr)) return false;
+  *available = static_cast<std::int64_t>(free.QuadPart);
+  *total = static_cast<std::int64_t>(size.QuadPart);
+  return true;
+}
 
 std::vector<std::wstring> ListDirectory(const std::wstring& folder) {
   std::vector<std::wstring> names;

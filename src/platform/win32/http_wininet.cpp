@@ -155,25 +155,12 @@ bool QueryContentLength(HINTERNET request, std::int64_t* length) {
   DWORD size = sizeof text;
   *length = -1;
   if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+    // Longer than any number a body can have is no length either.
     return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
   }
-  size /= sizeof(wchar_t);
-  std::int64_t value = 0;
-  bool digits = false;
-  for (DWORD i = 0; i < size && text[i]; ++i) {
-    wchar_t c = text[i];
-    if (c == L' ' || c == L'\t') {
-      if (digits) break;
-      continue;
-    }
-    if (c < L'0' || c > L'9') return false;
-    digits = true;
-    // Beyond any body a sink can hold: saturate so that the sink turns it down.
-    value = value > (INT64_MAX - 9) / 10 ? INT64_MAX : value * 10 + (c - L'0');
-  }
-  if (!digits) return false;
-  *length = value;
-  return true;
+  std::string narrow;
+  for (DWORD i = 0; i < size / sizeof(wchar_t) && text[i]; ++i) narrow += text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+  return base::http::ParseContentLength(narrow, length);
 }
 
 // A header of the response as text; empty when absent.
@@ -216,17 +203,24 @@ bool Crack(const std::wstring& url, Address* out, Error* err) {
   return true;
 }
 
-// A Location resolved against the URL that answered with it.
-std::wstring Resolve(const std::wstring& base, const std::wstring& location) {
+// A Location resolved against the URL that answered with it; false, with the system's
+// code in *code (0 when it gives none), when the two cannot be combined. A Location as
+// long as the longest URL WinINet takes makes none (Wine even returns a cut one for it).
+bool Resolve(const std::wstring& base, const std::wstring& location, std::wstring* resolved, DWORD* code) {
+  *code = 0;
+  if (location.size() >= INTERNET_MAX_URL_LENGTH) return false;
   std::vector<wchar_t> text(INTERNET_MAX_URL_LENGTH);
   for (int tries = 0; tries < 2; ++tries) {
     DWORD size = static_cast<DWORD>(text.size());
-    if (InternetCombineUrlW(base.c_str(), location.c_str(), text.data(), &size, ICU_NO_ENCODE))
-      return std::wstring(text.data(), size);
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+    if (InternetCombineUrlW(base.c_str(), location.c_str(), text.data(), &size, ICU_NO_ENCODE)) {
+      resolved->assign(text.data(), size);
+      return true;
+    }
+    *code = GetLastError();
+    if (*code != ERROR_INSUFFICIENT_BUFFER) break;
     text.resize(size + 1);
   }
-  return location;
+  return false;
 }
 
 // The response head as the sink sees it. False when Content-Length is malformed.
@@ -311,7 +305,12 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
     if (redirects == base::http::kMaxRedirects)
       return Fail(err, ERROR_HTTP_REDIRECT_FAILED,
                   L"more than " + std::to_wstring(base::http::kMaxRedirects) + L" redirects");
-    std::wstring next = Resolve(current, location);
+    std::wstring next;
+    DWORD code = 0;
+    if (!Resolve(current, location, &next, &code))
+      return Fail(err, ERROR_HTTP_REDIRECT_FAILED,
+                  L"redirect to an address that cannot be resolved: " + location +
+                      (code != 0 ? L" (" + MessageFor(code) + L")" : std::wstring()));
     if (!Crack(next, &address, nullptr))
       return Fail(err, ERROR_HTTP_REDIRECT_FAILED, L"redirect to an address other than http or https refused: " + next);
     if (secureSoFar && !address.secure)
@@ -325,14 +324,25 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   pace.StartWindow(Clock::now(), 0);
 
   // Each read takes what has arrived rather than waiting to fill the buffer, so that the
-  // rate and the deadline are judged as the bytes come.
+  // rate and the deadline are judged as the bytes come; and each wait is cut to the time
+  // the deadline leaves, so that a body that stalls late cannot keep the attempt waiting
+  // a whole idle time past it.
   std::vector<char> chunk(256 * 1024);
   std::int64_t received = 0;
+  auto limitWait = [&] {
+    DWORD wait = pace.WaitLimit(Clock::now(), options.timeouts.idleMs);
+    for (HINTERNET handle : {connection.Get(), request.Get()}) {
+      InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
+      InternetSetOptionW(handle, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &wait, sizeof wait);
+    }
+  };
   for (;;) {
     DWORD available = 0;
+    if (options.totalMs != 0) limitWait();
     if (!InternetQueryDataAvailable(request.Get(), &available, 0, 0)) return failCall(received);
     DWORD wanted = available == 0 || available > chunk.size() ? static_cast<DWORD>(chunk.size()) : available;
     DWORD got = 0;
+    if (options.totalMs != 0) limitWait();
     if (!InternetReadFile(request.Get(), chunk.data(), wanted, &got)) return failCall(received);
     if (got == 0) break;
     received += got;

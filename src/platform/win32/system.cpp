@@ -1,5 +1,6 @@
 // Windows: process, folders, text and time.
 #include <windows.h>
+#include <bcrypt.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -202,6 +203,17 @@ void ExitProcessNow(int code) {
 }
 
 unsigned long ProcessId() { return GetCurrentProcessId(); }
+
+bool RandomBytes(void* out, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(out);
+  while (size > 0) {
+    ULONG chunk = size > 0x10000000u ? 0x10000000u : static_cast<ULONG>(size);
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) return false;
+    bytes += chunk;
+    size -= chunk;
+  }
+  return true;
+}
 
 bool ProcessIsRunning(unsigned long pid) {
   if (pid == 0) return false;

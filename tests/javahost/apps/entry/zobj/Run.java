@@ -1,6 +1,7 @@
 package zobj;
 
 import java.io.IOException;
+import java.io.InputStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Paths;
@@ -17,12 +18,18 @@ public class Run {
         } catch (ReflectiveOperationException e) {
             helper = "missing";
         }
+        // A file of the user's beside the application, found through the class path.
+        String resource;
+        try (InputStream in = Run.class.getResourceAsStream("/settings.txt")) {
+            resource = in == null ? "missing" : new String(in.readAllBytes(), StandardCharsets.UTF_8);
+        }
         String text = "path=" + path + "\n"
                 + "entered=" + (entered.getEpochSecond() * 1_000_000_000L + entered.getNano()) + "\n"
                 + "classpath=" + System.getProperty("java.class.path") + "\n"
                 + "vminfo=" + System.getProperty("java.vm.info") + "\n"
                 + "maxmemory=" + Runtime.getRuntime().maxMemory() + "\n"
-                + "helper=" + helper + "\n";
+                + "helper=" + helper + "\n"
+                + "resource=" + resource + "\n";
         Files.write(Paths.get("entry.txt"), text.getBytes(StandardCharsets.UTF_8));
     }
 
