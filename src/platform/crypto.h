@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/base64.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -62,6 +63,12 @@ inline Sha256Digest Sha256::Of(const void* data, std::size_t size) {
 bool VerifyP256Sha256Digest(const P256PublicKey& publicKey, const Sha256Digest& digest,
                             const P256Signature& signature);
 
+// Whether `signature` is an ECDSA P-256 signature of the SHA-256 of `message` by the key.
+inline bool VerifyP256Sha256(const P256PublicKey& publicKey, std::string_view message,
+                             const P256Signature& signature) {
+  return VerifyP256Sha256Digest(publicKey, Sha256::Of(message.data(), message.size()), signature);
+}
+
 // A P-256 private key held by the system's cryptography: the publish tool's signing key.
 class P256PrivateKey {
  public:
@@ -93,10 +100,8 @@ class P256PrivateKey {
   std::unique_ptr<Impl> impl_;
 };
 
-// RFC 4648 base64 with padding, as in PEM bodies and signature files.
-std::string Base64Encode(const void* data, std::size_t size);
-// Strict: only the canonical encoding (padding present, unused bits zero, no white space)
-// is accepted; nothing otherwise.
-std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text);
+// Base64 is pure code and lives in base; these names stay for the callers that know it here.
+using base::Base64Decode;
+using base::Base64Encode;
 
 }  // namespace platform
