@@ -241,6 +241,15 @@ base::Status RotateKeys(const std::wstring& serverRoot, const std::wstring& fold
   if (!appFolder) return appFolder.TakeFailure();
   auto keys = LoadKeyFolders(signing.keyFolders);
   if (!keys) return keys.TakeFailure();
+  // The root.json that --new-keys wrote beside new keys is the first root of another set,
+  // not a root of this repository: the chain is checked from the other folders' roots.
+  std::vector<RootFile> others;
+  for (const RootFile& root : keys->roots) {
+    std::error_code ec;
+    if (!fs::equivalent(ToPath(root.path).parent_path(), ToPath(newKeyFolder), ec))
+      others.push_back(root);
+  }
+  if (!others.empty()) keys->roots = std::move(others);
   auto newKeys = LoadKeyFolders({newKeyFolder});
   if (!newKeys) return newKeys.TakeFailure();
   if (newKeys->keys.empty())

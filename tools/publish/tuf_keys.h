@@ -18,6 +18,7 @@
 
 #include "base/result.h"
 #include "platform/crypto.h"
+#include "platform/signing.h"
 #include "update/tuf/metadata.h"
 
 namespace publish {

@@ -62,7 +62,7 @@ json RootSigned(std::int64_t version, std::int64_t expires, const std::map<Role,
           {"expires", ExpiresText(expires)},
           {"keys", keys},
           {"roles", roles},
-          {"spec_version", kSpecVersion},
+          {"spec_version", kTufVersion},
           {"version", version}};
 }
 

@@ -19,7 +19,7 @@
 
 namespace publish {
 
-inline constexpr char kSpecVersion[] = "1.0.31";
+inline constexpr char kTufVersion[] = "1.0.31";
 
 // "2025-01-31T12:00:00Z" for seconds since 1970 UTC.
 std::string ExpiresText(std::int64_t seconds);

@@ -245,7 +245,7 @@ base::Status Repository::AddTargets(const tuf::Root& root, const std::vector<con
   auto document = SignAs(root, Role::kTargets, rings,
                          {{"_type", "targets"},
                           {"expires", ExpiresText(Expires(expiry, Role::kTargets))},
-                          {"spec_version", kSpecVersion},
+                          {"spec_version", kTufVersion},
                           {"targets", targets},
                           {"version", version}});
   if (!document) return document.TakeFailure();
@@ -270,7 +270,7 @@ base::Status Repository::AddSnapshotAndTimestamp(const tuf::Root& root, const st
                          {{"_type", "snapshot"},
                           {"expires", ExpiresText(Expires(expiry, Role::kSnapshot))},
                           {"meta", {{"targets.json", targetsMeta}}},
-                          {"spec_version", kSpecVersion},
+                          {"spec_version", kTufVersion},
                           {"version", snapshotVersion}});
   if (!snapshot) return snapshot.TakeFailure();
   const std::string snapshotBytes = MetadataFileBytes(*snapshot);
@@ -280,7 +280,7 @@ base::Status Repository::AddSnapshotAndTimestamp(const tuf::Root& root, const st
                           {{"_type", "timestamp"},
                            {"expires", ExpiresText(Expires(expiry, Role::kTimestamp))},
                            {"meta", {{"snapshot.json", snapshotMeta}}},
-                           {"spec_version", kSpecVersion},
+                           {"spec_version", kTufVersion},
                            {"version", timestamp_ ? timestamp_->typed.doc.version + 1 : 1}});
   if (!timestamp) return timestamp.TakeFailure();
   change->files.emplace_back(tuf_ + VersionedName(snapshotVersion, Role::kSnapshot), snapshotBytes);
