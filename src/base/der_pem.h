@@ -38,6 +38,25 @@ std::vector<std::uint8_t> EcdsaSignatureDer(const P256RawSignature& rs);
 // bytes, or values that do not fit 32 bytes.
 Result<P256RawSignature> ParseEcdsaSignatureDer(const std::uint8_t* der, std::size_t size);
 
+// A P-256 private key as key files hold it: the scalar d and the public point.
+struct P256PrivateKeyParts {
+  std::array<std::uint8_t, 32> d{};
+  P256Point point{};
+  ~P256PrivateKeyParts();  // wipes d
+};
+
+// The key of a PEM key file: PKCS#8 ("BEGIN PRIVATE KEY", what `openssl genpkey` writes) or
+// SEC1 ("BEGIN EC PRIVATE KEY", what `openssl ecparam -genkey` writes, possibly after an
+// "EC PARAMETERS" block), unencrypted, of the curve P-256, with its public point. kInvalid
+// with the reason for anything else (an encrypted key, another curve, no key).
+Result<P256PrivateKeyParts> ParseP256PrivateKeyPem(std::string_view pem);
+// The PKCS#8 PEM text of the key ("BEGIN PRIVATE KEY", 64-character lines, LF), as
+// openssl writes it. The caller wipes the text (Wipe) when done with it.
+std::string P256PrivateKeyPem(const P256PrivateKeyParts& key);
+
+// Overwrites the bytes with zeros in a way the compiler cannot leave out: for secrets.
+void Wipe(void* data, std::size_t size);
+
 // Lowercase hex of bytes, and its strict inverse (an even count of hex digits, either case).
 std::string HexLower(const void* data, std::size_t size);
 Result<std::vector<std::uint8_t>> ParseHex(std::string_view text);
