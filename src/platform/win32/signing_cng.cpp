@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/der_pem.h"
 #include "platform/signing.h"
@@ -31,6 +32,47 @@ P256PrivateKey::P256PrivateKey(std::unique_ptr<Impl> impl) : impl_(std::move(imp
 P256PrivateKey::~P256PrivateKey() = default;
 P256PrivateKey::P256PrivateKey(P256PrivateKey&& other) noexcept = default;
 P256PrivateKey& P256PrivateKey::operator=(P256PrivateKey&& other) noexcept = default;
+
+namespace {
+
+// The security attributes of a file that only the user running this process may open.
+class OwnerOnly {
+ public:
+  bool Make(Error* err) {
+    auto fail = [err] {
+      SetLastSystemError(err);
+      return false;
+    };
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return fail();
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user_.resize(size);
+    bool got = size > 0 && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
+    CloseHandle(token);
+    if (!got) return fail();
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+    acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+    PACL acl = reinterpret_cast<PACL>(acl_.data());
+    if (!InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid) ||
+        !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+      return fail();
+    attributes_ = SECURITY_ATTRIBUTES{sizeof attributes_, &descriptor_, FALSE};
+    return true;
+  }
+  SECURITY_ATTRIBUTES* Attributes() { return &attributes_; }
+
+ private:
+  std::vector<std::uint8_t> user_;
+  std::vector<std::uint8_t> acl_;
+  SECURITY_DESCRIPTOR descriptor_{};
+  SECURITY_ATTRIBUTES attributes_{};
+};
+
+}  // namespace
 
 std::optional<P256PrivateKey> P256PrivateKey::Generate(Error* err) {
   auto impl = std::make_unique<Impl>();
@@ -96,11 +138,15 @@ std::optional<P256PrivateKey> P256PrivateKey::ReadPem(const std::wstring& path, 
 }
 
 bool P256PrivateKey::WritePem(const std::wstring& path, Error* err) const {
+  // Readable by its owner only, as the 0600 file on Linux: a protected DACL (nothing
+  // inherited from the folder) with one entry, for the user who runs the tool.
+  OwnerOnly security;
+  if (!security.Make(err)) return false;
   std::string pem = base::P256PrivateKeyPem(impl_->parts);
 
   // CREATE_NEW: an existing file is never replaced.
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, security.Attributes(), CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     SetLastSystemError(err);
     SecureZeroMemory(pem.data(), pem.size());
