@@ -551,7 +551,29 @@ TEST(TufPublish, RefusedRunsLeaveTheServerAsItWas) {
   Fixture f;
   publish::PublishReport r;
   EXPECT_FALSE(publish::Refresh(f.www.wstring(), L"app", f.Signing({f.keys}), &r));
-  EXPECT_FALSE(fs::exists(f.www));
+  EXPECT_EQ(Tree(f.www), (std::map<std::string, std::string>{{"app/tuf/.publish.lock", ""}}));
+}
+
+TEST(TufPublish, OneRunAtATimeSignsForARepository) {
+  // A release and the timer's refresh at the same moment would both sign the next
+  // versions, each naming files the other replaces.
+  Fixture f;
+  ASSERT_TRUE(f.Release());
+  publish::ServerFolder server(f.www);
+  auto held = server.Lock(L"app/tuf/.publish.lock");
+  ASSERT_TRUE(held);
+  const auto before = Tree(f.www);
+  WriteBytes(f.jar, FakeJar("v2"));
+  publish::PublishReport report;
+  for (base::Status status : {f.Release(kT0 + 60),
+                              publish::Refresh(f.www.wstring(), L"app", f.Signing({f.keys}, kT0 + 60), &report)}) {
+    ASSERT_FALSE(status);
+    EXPECT_EQ(status.failure().kind, base::Failure::Kind::kBusy);
+    EXPECT_NE(status.failure().reason.find(L"another publish run"), std::wstring::npos);
+  }
+  EXPECT_EQ(Tree(f.www), before);
+  held->Close();
+  EXPECT_TRUE(f.Release(kT0 + 120));
 }
 
 TEST(TufPublish, TellsWhetherLaunchersOfARootCanFollow) {

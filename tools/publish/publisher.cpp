@@ -23,6 +23,8 @@ namespace {
 
 constexpr wchar_t kRuntimePath[] = L"install/runtime/";
 constexpr wchar_t kLibFolder[] = L"lib";
+// Beside the metadata it guards; held from reading the repository to the last write.
+constexpr wchar_t kLockFile[] = L".publish.lock";
 
 base::Failure Invalid(std::wstring reason) {
   return base::MakeFailure(base::Failure::Kind::kInvalid, std::move(reason));
@@ -195,11 +197,15 @@ base::Status Publish(const PublishRequest& request, PublishReport* report) {
   // before anything is written.
   std::optional<RepositoryChange> change;
   std::optional<KeyRing> keys;
+  std::optional<platform::File> lock;
   if (request.signing.keyFolders.empty()) WarnForThisBuild(nullptr, report);
   if (!request.signing.keyFolders.empty()) {
     auto loaded = LoadKeyFolders(request.signing.keyFolders);
     if (!loaded) return loaded.TakeFailure();
     keys = std::move(*loaded);
+    auto locked = server.Lock(TufFolderOf(release->folder) + kLockFile);
+    if (!locked) return locked.TakeFailure();
+    lock = std::move(*locked);
     auto repository = Repository::Open(server, TufFolderOf(release->folder), *keys,
                                        request.signing.now.value_or(Now()));
     if (!repository) return repository.TakeFailure();
@@ -225,6 +231,8 @@ base::Status Refresh(const std::wstring& serverRoot, const std::wstring& folder,
   auto keys = LoadKeyFolders(signing.keyFolders);
   if (!keys) return keys.TakeFailure();
   ServerFolder server(ToPath(serverRoot));
+  auto lock = server.Lock(TufFolderOf(*appFolder) + kLockFile);
+  if (!lock) return lock.TakeFailure();
   auto repository = Repository::Open(server, TufFolderOf(*appFolder), *keys, signing.now.value_or(Now()));
   if (!repository) return repository.TakeFailure();
   auto change = repository->Refresh(signing.expiry);
@@ -256,6 +264,8 @@ base::Status RotateKeys(const std::wstring& serverRoot, const std::wstring& fold
     return Invalid(newKeyFolder + L" holds no key file (root.pem, targets.pem, snapshot.pem, timestamp.pem, "
                                   L"root-2.pem ...): make them with publish --new-keys");
   ServerFolder server(ToPath(serverRoot));
+  auto lock = server.Lock(TufFolderOf(*appFolder) + kLockFile);
+  if (!lock) return lock.TakeFailure();
   auto repository = Repository::Open(server, TufFolderOf(*appFolder), *keys, signing.now.value_or(Now()));
   if (!repository) return repository.TakeFailure();
   auto change = repository->Rotate(*newKeys, thresholds, signing.expiry);

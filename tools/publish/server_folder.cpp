@@ -94,4 +94,18 @@ base::Status ServerFolder::Remove(const std::wstring& relative) {
   return {};
 }
 
+base::Result<platform::File> ServerFolder::Lock(const std::wstring& relative) const {
+  fs::path target = root_ / ToPath(relative);
+  std::error_code ec;
+  fs::create_directories(target.parent_path(), ec);
+  platform::File file;
+  platform::Error err;
+  if (!file.Open(FromPath(target), platform::OpenMode::kWriteCreateShared, &err))
+    return SystemFailure(FromPath(target), err);
+  if (!file.TryLock(true))
+    return base::MakeFailure(base::Failure::Kind::kBusy,
+                             L"another publish run holds " + FromPath(target) + L": try again once it has ended");
+  return file;
+}
+
 }  // namespace publish

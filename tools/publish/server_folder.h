@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "platform/platform.h"
 
 namespace publish {
 
@@ -33,6 +34,11 @@ class ServerFolder {
   // The names of the regular files directly in the folder `relative` (none when missing).
   std::vector<std::wstring> FileNames(const std::wstring& relative) const;
   base::Status Remove(const std::wstring& relative);
+
+  // Holds `relative` (made when missing, and left in place) locked for as long as the
+  // returned file is open: two runs that sign for one repository at once (a release and
+  // the timer's refresh) would count the same versions. kBusy when another run holds it.
+  base::Result<platform::File> Lock(const std::wstring& relative) const;
 
   // What was done, relative paths in the order it happened.
   const std::vector<std::wstring>& written() const { return written_; }
