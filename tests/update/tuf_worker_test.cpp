@@ -99,7 +99,7 @@ class Installation {
   std::unique_ptr<LaunchState> state;
 };
 
-void CheckStep(const Installation& in, const json& expect, const Lines& requests) {
+void CheckStep(const Installation& in, const json& expect, const Lines& requests, const std::string& folder) {
   const std::optional<UpdateFailure> failure = FailureNamed(expect.value("error", ""));
   EXPECT_EQ(TextOf(in.state->Failure()), TextOf(failure));
   const std::optional<LaunchPlan> plan = in.state->Plan();
@@ -107,7 +107,7 @@ void CheckStep(const Installation& in, const json& expect, const Lines& requests
 
   const fs::path jar = in.workDir / "main.jar";
   if (expect["jar"].is_null()) {
-    EXPECT_FALSE(fs::exists(jar));
+    EXPECT_FALSE(fs::is_regular_file(jar));
   } else {
     const std::string wanted = ReadBytes(Repositories() / "jars" / (expect["jar"].get<std::string>() + ".pak"));
     // Compared without EXPECT_EQ, which would print kilobytes of a jar.
@@ -122,6 +122,8 @@ void CheckStep(const Installation& in, const json& expect, const Lines& requests
   }
   for (const json& entry : expect.value("libs", json::array()))
     EXPECT_TRUE(fs::exists(in.workDir / entry.get<std::string>())) << entry;
+  for (const json& entry : expect.value("files", json::array()))
+    EXPECT_TRUE(fs::is_regular_file(in.workDir / entry.get<std::string>())) << entry;
 
   const Lines log = in.LogLines();
   std::string logText;
@@ -137,6 +139,12 @@ void CheckStep(const Installation& in, const json& expect, const Lines& requests
     Lines wanted;
     for (const json& r : expect["requests"]) wanted.push_back(r.get<std::string>());
     EXPECT_EQ(requests, wanted);
+  }
+  const json rangeStarts = expect.value("rangeStarts", json::object());
+  for (const auto& [name, starts] : rangeStarts.items()) {
+    std::vector<std::int64_t> wanted;
+    for (const json& start : starts) wanted.push_back(start.get<std::int64_t>());
+    EXPECT_EQ(testing_support::TestHttpServer::Get().RangeStarts(folder + name), wanted) << name;
   }
   for (const json& name : expect.value("storeHas", json::array()))
     EXPECT_TRUE(fs::exists(in.workDir / "tuf" / name.get<std::string>())) << name;
@@ -173,10 +181,17 @@ TEST(SignedUpdate, RepositoriesWrittenByTufJsModels) {
         server.Put(folder + name, ReadBytes(Repositories() / step["folder"].get<std::string>() / name));
       }
       for (const auto& [name, directives] : step["behave"].items()) server.Behave(folder + name, directives);
+      // A folder in the jar's place: no rename can put the package over it, on either system.
+      if (step.value("blockJar", false)) {
+        fs::create_directories(in.workDir / "main.jar");
+        WriteBytes(in.workDir / "main.jar" / "inside", "kept");
+      } else if (fs::is_directory(in.workDir / "main.jar")) {
+        fs::remove_all(in.workDir / "main.jar");
+      }
       in.Run(server.Url(folder + "main.jar"), step.value("clock", ""));
       Lines requests;
       for (const std::string& path : server.Requests(folder)) requests.push_back(path.substr(folder.size()));
-      CheckStep(in, step["expect"], requests);
+      CheckStep(in, step["expect"], requests, folder);
       // Signed mode reads nothing else of the server.
       for (const std::string& r : requests) EXPECT_EQ(r.rfind("tuf/", 0), 0u) << r;
       EXPECT_TRUE(server.Requests("/no-runtime-libraries/").empty());

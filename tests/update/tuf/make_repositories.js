@@ -315,6 +315,17 @@ addCase('a longer body whose first bytes are the signed ones installs those byte
     expect: launches('v1', classPathV1) },
 ]);
 
+addCase('a verified package that cannot replace the jar stays and installs at the next start', [
+  // A folder in the jar's place (as a jar held open, or a full disk): the package waits.
+  { folder: v1Folder, blockJar: true,
+    expect: { error: 'write', jar: null, files: [`${sha256(jars.v1)}.pak.part`, 'lib/a.jar', 'lib/b.jar'] } },
+  // Nothing but the rest after the bytes it has is asked for: there is none.
+  { folder: v1Folder,
+    expect: launches('v1', classPathV1, {
+      requests: ['tuf/2.root.json', 'tuf/timestamp.json', targetName(V1.files[0])],
+      rangeStarts: { [targetName(V1.files[0])]: [jars.v1.length] } }) },
+]);
+
 addCase('a timestamp of a lower version than the trusted one is refused', [
   { folder: serverFolder({ roots: [root1], release: V1, timestampVersion: 5 }), expect: keepsV1() },
   { folder: serverFolder({ roots: [root1], ...v2Args, timestampVersion: 4 }),
@@ -409,7 +420,8 @@ cases.forEach((c, i) => {
       fs.writeFileSync(file, bytes);
       files.push(name);
     }
-    return { folder, files: files.sort(), behave: step.behave || {}, clock: step.clock || '', expect: step.expect };
+    return { folder, files: files.sort(), behave: step.behave || {}, clock: step.clock || '',
+             blockJar: !!step.blockJar, expect: step.expect };
   });
   manifest.cases.push({ name: c.name, root: `${caseDir}/root.json`, steps });
 });
