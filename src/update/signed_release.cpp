@@ -7,6 +7,7 @@
 #include "base/der_pem.h"
 #include "base/text.h"
 #include "diagnostics/log.h"
+#include "platform/atomic_file.h"
 #include "platform/platform.h"
 #include "update/file_hash_cache.h"
 #include "update/package.h"
@@ -61,14 +62,64 @@ std::vector<std::wstring> ClassPathOf(const SignedRelease& release, const std::w
   return paths;
 }
 
+// What was installed last: the package's SHA-256 and the libraries of its release, in
+// class-path order, kept beside the trusted metadata ("installed.json"), where no download
+// can write. A later run that installs nothing starts that jar with those libraries, even
+// when the metadata it trusts by then names another release.
+const wchar_t kInstalledRecord[] = L"installed.json";
+
+std::wstring InstalledRecordPath(const std::wstring& workingFolder) {
+  return platform::JoinPath(platform::JoinPath(workingFolder, kTrustedMetadataFolder), kInstalledRecord);
+}
+
+void RememberInstalled(const SignedRelease& release, const std::wstring& workingFolder) {
+  nlohmann::json record = {{"package", release.package.target.sha256}, {"libraries", nlohmann::json::array()}};
+  for (const SignedRelease::Library& library : release.libraries)
+    record["libraries"].push_back(base::WideToUtf8(library.entry));
+  const std::string bytes = record.dump();
+  const std::wstring path = InstalledRecordPath(workingFolder);
+  std::string before;
+  if (platform::ReadSmallFile(path, 1 << 20, &before) && before == bytes) return;
+  platform::MakeDirectories(platform::FolderOf(path));
+  platform::Error err;
+  if (!platform::WriteFileAtomically(path, bytes.data(), bytes.size(), &err)) LogException(err);
+}
+
+// The class path that the record keeps for the jar with that SHA-256; nothing when the
+// record is of another jar, or none.
+std::optional<std::vector<std::wstring>> RememberedClassPath(const std::wstring& workingFolder,
+                                                             const std::wstring& jarSha256) {
+  std::string bytes;
+  if (!platform::ReadSmallFile(InstalledRecordPath(workingFolder), 1 << 20, &bytes)) return std::nullopt;
+  nlohmann::json record = nlohmann::json::parse(bytes, nullptr, false);
+  if (!record.is_object() || !record.contains("package") || !record["package"].is_string() ||
+      base::Utf8ToWide(record["package"].get<std::string>()) != jarSha256 || !record.contains("libraries") ||
+      !record["libraries"].is_array())
+    return std::nullopt;
+  std::vector<std::wstring> paths;
+  for (const nlohmann::json& entry : record["libraries"]) {
+    if (!entry.is_string()) return std::nullopt;
+    const std::wstring wide = base::Utf8ToWide(entry.get<std::string>());
+    if (!IsSafeLibEntry(wide) || LiesInTrustedMetadataFolder(wide)) return std::nullopt;
+    paths.push_back(LibraryPath(workingFolder, wide));
+  }
+  return paths;
+}
+
 // The run installs nothing: the jar that is there starts, with the libraries of the
-// verified release it belongs to (or else of the last one this client verified).
+// release it belongs to: as last installed, else of a verified release whose package it
+// is, else of the last one this client verified.
 std::variant<LaunchPlan, UpdateFailure> StartInstalled(LaunchPlan plan, const std::wstring& jarName,
                                                        std::initializer_list<const tuf::Targets*> known,
                                                        UpdateFailure withoutJar) {
   if (!HasJar(plan.storedJar)) return withoutJar;
-  std::optional<SignedRelease> chosen;
   const std::wstring installed = FileSha256(plan.storedJar);
+  theLog.Write(L"start installed jar: %s", plan.storedJar);
+  if (std::optional<std::vector<std::wstring>> remembered = RememberedClassPath(plan.workingFolder, installed)) {
+    plan.libraries = std::move(*remembered);
+    return plan;
+  }
+  std::optional<SignedRelease> chosen;
   for (const tuf::Targets* targets : known) {
     if (!targets) continue;
     base::Result<SignedRelease> release = ReleaseOf(*targets, jarName);
@@ -80,7 +131,6 @@ std::variant<LaunchPlan, UpdateFailure> StartInstalled(LaunchPlan plan, const st
     if (!chosen) chosen = std::move(*release);
   }
   if (chosen) plan.libraries = ClassPathOf(*chosen, plan.workingFolder);
-  theLog.Write(L"start installed jar: %s", plan.storedJar);
   return plan;
 }
 
@@ -167,6 +217,7 @@ std::variant<LaunchPlan, UpdateFailure> RunSignedUpdate(const std::string& built
   const std::wstring sha256 = base::Utf8ToWide(package.target.sha256);
   if (HasJar(plan.storedJar) && FileSha256(plan.storedJar) == sha256) {
     RemovePartialPackages(plan.workingFolder, L"");
+    RememberInstalled(*release, plan.workingFolder);
     return plan;
   }
 
@@ -197,6 +248,7 @@ std::variant<LaunchPlan, UpdateFailure> RunSignedUpdate(const std::string& built
     return UpdateFailure::kJarWrite;
   }
   RememberFileDigests(plan.storedJar, downloaded->md5, Hex(downloaded->sha256));
+  RememberInstalled(*release, plan.workingFolder);
   theLog.Write(L"install signed release: targets version %d", current.doc.version);
   return plan;
 }

@@ -52,7 +52,8 @@ inline constexpr wchar_t kTrustedMetadataFolder[] = L"tuf";
 // the jar is not the release's (90). `plan` comes with everything but the libraries.
 //
 // Metadata that cannot be had, or is refused or expired, installs nothing: the jar that
-// is there is started (with the libraries of the last release this client verified), and
+// is there is started (with the libraries of the release it came with, as kept in
+// tuf/installed.json, or else of the last release this client verified), and
 // with none the run fails with kVersionFile. A package whose bytes are not the signed ones
 // is refused the same way (kSignature when no jar is there); one that cannot be
 // fetched fails with kPackageDownload (its bytes stay for the next start), one that cannot

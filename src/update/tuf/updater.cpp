@@ -80,8 +80,9 @@ class Refresher {
     const Root before = set.root();
     bool rootsOk = UpdateRootsFromServer();
     // Recovery from a fast-forward attack: new timestamp or snapshot keys void what the
-    // old ones signed, however high its versions.
-    if (rootsOk && set.RolesRotatedSince(before)) {
+    // old ones signed, however high its versions (also when a later root of the chain
+    // was refused: the ones before it are trusted now).
+    if (set.RolesRotatedSince(before)) {
       store_.Remove(L"timestamp.json");
       store_.Remove(L"snapshot.json");
     }

@@ -326,6 +326,18 @@ addCase('a verified package that cannot replace the jar stays and installs at th
       rangeStarts: { [targetName(V1.files[0])]: [jars.v1.length] } }) },
 ]);
 
+addCase('a broken-off download keeps its bytes, also through a run without metadata', [
+  { folder: v1Folder, expect: keepsV1() },
+  // Every attempt breaks off after 1000 more bytes: the download error, the bytes stay.
+  { folder: serverFolder({ roots: [root1], ...v2Args }), behave: { [targetName(V2.files[0])]: 'drop_after 1000' },
+    expect: { error: 'package', jar: 'v1', files: [`${sha256(jars.v2)}.pak.part`] } },
+  { folder: serverFolder({ roots: [root1], ...v2Args }), behave: { 'tuf/timestamp.json': 'status 404' },
+    expect: keepsV1({ files: [`${sha256(jars.v2)}.pak.part`] }) },
+  // The next run with the release goes on from them.
+  { folder: serverFolder({ roots: [root1], ...v2Args }),
+    expect: launches('v2', classPathV2, { rangeStarts: { [targetName(V2.files[0])]: [3000] } }) },
+]);
+
 addCase('a timestamp of a lower version than the trusted one is refused', [
   { folder: serverFolder({ roots: [root1], release: V1, timestampVersion: 5 }), expect: keepsV1() },
   { folder: serverFolder({ roots: [root1], ...v2Args, timestampVersion: 4 }),
