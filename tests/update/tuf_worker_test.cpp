@@ -7,22 +7,20 @@
 // accepted one must install exactly the signed bytes.
 #include <algorithm>
 #include <filesystem>
-#include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "branding.h"
 #include "diagnostics/log.h"
-#include "javahost/runtime_layout.h"
 #include "launch/user_texts.h"
 #include "platform/http.h"
 #include "platform/platform.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
+#include "update/tuf/installation.h"
 #include "update/tuf/metadata.h"
 #include "update/update_worker.h"
-#include "update/working_folder.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -53,51 +51,7 @@ std::wstring TextOf(std::optional<UpdateFailure> failure) {
   return failure ? user_texts::ForUpdateFailure(*failure) : L"";
 }
 
-// One launcher installation and its user's working folder, for the steps of one case.
-class Installation {
- public:
-  explicit Installation(const std::string& rootFile)
-      : exeDir(install / "Tools"), workDir(documents / WorkingFolderName((exeDir / "Launcher.exe").wstring())) {
-    fs::create_directories(exeDir);
-    settings.executablePath = (exeDir / "Launcher.exe").wstring();
-    settings.documentsFolder = documents.WPath();
-    // Nothing may come from here in signed mode: the server has nothing there.
-    settings.runtimeBaseUrl = testing_support::TestHttpServer::Get().Url("/no-runtime-libraries/");
-    settings.updateRoot = ReadBytes(Repositories() / rootFile);
-    fs::path jvm = exeDir / fs::path(RuntimeLibraryCandidates().front());
-    fs::create_directories(jvm.parent_path());
-    WriteBytes(jvm, "stand-in runtime library");
-  }
-  ~Installation() { theLog.StartAt(L""); }
-
-  void Run(const std::wstring& configUrl, const std::string& clock) {
-    WriteBytes(exeDir / "Config.ini", platform::WideToUtf8(configUrl) + "\r\n");
-    settings.clock = {};
-    if (!clock.empty()) {
-      std::int64_t at = update::tuf::ParseTime(clock).value_or(0);
-      settings.clock = [at] { return at; };
-    }
-    state = std::make_unique<LaunchState>();
-    std::thread worker([this] { RunUpdateAndPublish(settings, *state); });
-    worker.join();
-  }
-
-  Lines LogLines() const {
-    Lines lines;
-    for (const std::string& line : testing_support::DecodeLogLines(workDir / "t.log", branding::kLogKey)) {
-      size_t close = line.find(']');
-      lines.push_back(close == std::string::npos ? line : line.substr(close + 1));
-    }
-    return lines;
-  }
-
-  testing_support::TempDir install;
-  testing_support::TempDir documents;
-  fs::path exeDir;
-  fs::path workDir;
-  UpdateSettings settings;
-  std::unique_ptr<LaunchState> state;
-};
+using tuf_testing::Installation;
 
 void CheckStep(const Installation& in, const json& expect, const Lines& requests, const std::string& folder) {
   const std::optional<UpdateFailure> failure = FailureNamed(expect.value("error", ""));
@@ -171,7 +125,7 @@ TEST(SignedUpdate, RepositoriesWrittenByTufJsModels) {
   ASSERT_TRUE(manifest.contains("cases"));
   for (const json& c : manifest["cases"]) {
     SCOPED_TRACE(c["name"].get<std::string>());
-    Installation in(c["root"].get<std::string>());
+    Installation in(ReadBytes(Repositories() / c["root"].get<std::string>()));
     int index = 0;
     for (const json& step : c["steps"]) {
       SCOPED_TRACE("step " + std::to_string(index++));
@@ -188,13 +142,15 @@ TEST(SignedUpdate, RepositoriesWrittenByTufJsModels) {
       } else if (fs::is_directory(in.workDir / "main.jar")) {
         fs::remove_all(in.workDir / "main.jar");
       }
-      in.Run(server.Url(folder + "main.jar"), step.value("clock", ""));
+      const std::string clock = step.value("clock", "");
+      in.Run(server.Url(folder + "main.jar"),
+             clock.empty() ? std::nullopt : std::optional<std::int64_t>(update::tuf::ParseTime(clock).value_or(0)));
       Lines requests;
       for (const std::string& path : server.Requests(folder)) requests.push_back(path.substr(folder.size()));
       CheckStep(in, step["expect"], requests, folder);
       // Signed mode reads nothing else of the server.
       for (const std::string& r : requests) EXPECT_EQ(r.rfind("tuf/", 0), 0u) << r;
-      EXPECT_TRUE(server.Requests("/no-runtime-libraries/").empty());
+      EXPECT_TRUE(server.Requests(tuf_testing::kNoRuntimeLibraries).empty());
     }
   }
 }
