@@ -43,7 +43,22 @@ TEST(CanonicalJson, SortsKeysAndEscapesOnlyQuoteAndBackslash) {
   EXPECT_FALSE(tuf::CanonicalJson(json::parse(R"([1e3])")).ok());
 }
 
-TEST(TufTime, ParsesOnlyTheSpecificationsForm) {
+// A timestamp file of nothing but brackets (its 16 KiB allow 8000 levels) is refused, not
+// a stack run out.
+TEST(CanonicalJson, RefusesNestingNoMetadataHas) {
+  const std::string deep = std::string(8000, '[') + std::string(8000, ']');
+  auto refused = tuf::ParseTimestamp(
+      R"({"signatures": [], "signed": {"_type": "timestamp", "spec_version": "1.0.31", "version": 1,)"
+      R"( "expires": "2030-01-01T00:00:00Z", "meta": {"snapshot.json": {"version": 1}}, "x": )" + deep + "}}");
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.failure().reason.find(L"nests too deep"), std::wstring::npos);
+  json nested = json::array();
+  for (int i = 0; i < 64; ++i) nested = json::array({nested});
+  EXPECT_TRUE(tuf::CanonicalJson(nested).ok());
+  EXPECT_FALSE(tuf::CanonicalJson(json::array({nested})).ok());
+}
+
+TEST(TufTime, ParsesOnlyTufsOwnForm) {
   const struct {
     const char* text;
     std::optional<std::int64_t> seconds;

@@ -13,7 +13,12 @@ void AppendString(std::string* out, const std::string& text) {
   *out += '"';
 }
 
-bool Append(std::string* out, const nlohmann::json& value) {
+// Far deeper than any metadata nests (about five levels): a document made of nothing but
+// brackets must not run the stack out.
+constexpr int kMaxDepth = 64;
+
+bool Append(std::string* out, const nlohmann::json& value, int depth) {
+  if (depth > kMaxDepth) return false;
   switch (value.type()) {
     case nlohmann::json::value_t::null:
       *out += "null";
@@ -36,7 +41,7 @@ bool Append(std::string* out, const nlohmann::json& value) {
       for (const auto& element : value) {
         if (!first) *out += ',';
         first = false;
-        if (!Append(out, element)) return false;
+        if (!Append(out, element, depth + 1)) return false;
       }
       *out += ']';
       return true;
@@ -50,7 +55,7 @@ bool Append(std::string* out, const nlohmann::json& value) {
         first = false;
         AppendString(out, key);
         *out += ':';
-        if (!Append(out, element)) return false;
+        if (!Append(out, element, depth + 1)) return false;
       }
       *out += '}';
       return true;
@@ -64,9 +69,9 @@ bool Append(std::string* out, const nlohmann::json& value) {
 
 base::Result<std::string> CanonicalJson(const nlohmann::json& value) {
   std::string out;
-  if (!Append(&out, value))
+  if (!Append(&out, value, 0))
     return base::MakeFailure(base::Failure::Kind::kInvalid,
-                             L"metadata holds a value canonical JSON cannot encode");
+                             L"metadata holds a value canonical JSON cannot encode, or nests too deep");
   return out;
 }
 

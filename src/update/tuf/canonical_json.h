@@ -12,7 +12,8 @@
 
 namespace update::tuf {
 
-// kInvalid for a value canonical JSON cannot hold (a number with a fraction or exponent).
+// kInvalid for a value canonical JSON cannot hold (a number with a fraction or exponent),
+// or nested more than 64 levels deep.
 base::Result<std::string> CanonicalJson(const nlohmann::json& value);
 
 }  // namespace update::tuf

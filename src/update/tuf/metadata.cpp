@@ -109,7 +109,7 @@ base::Result<Document> ParseDocument(std::string_view bytes, Role role, json* si
   const json* spec = Member(*body, "spec_version");
   if (!spec || !spec->is_string()) return Invalid(role, L"no spec_version");
   const std::string& specText = spec->get_ref<const std::string&>();
-  // Only version 1 of the specification: a later major version may mean what this client
+  // Only TUF 1.x metadata: a later major version may mean what this client
   // cannot check.
   if (specText.compare(0, 2, "1.") != 0) return Invalid(role, L"unsupported spec_version " + Wide(specText));
   const json* version = Member(*body, "version");

@@ -174,7 +174,7 @@ base::Status TrustedSet::CheckExpiry(Role role) const {
     case Role::kTargets: doc = targets_ ? &targets_->doc : nullptr; break;
   }
   if (!doc) return Refused(L"no trusted " + RoleWideName(role) + L" metadata");
-  // Timely while the clock is before the expiry (the specification's "lower than").
+  // Timely while the clock is before the expiry (TUF's "lower than").
   if (now_ < doc->expires) return {};
   return Refused(L"update metadata expired: " + RoleWideName(role) + L", expired " + TimeText(doc->expires) +
                  L", clock " + TimeText(now_));

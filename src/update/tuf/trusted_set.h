@@ -1,5 +1,5 @@
-// The metadata one update run trusts, and the checks of the TUF client workflow (version
-// 1.0 of the specification, section 5) that decide whether a new file may join it. No
+// The metadata one update run trusts, and the checks of TUF 1.0's client workflow (its
+// section 5) that decide whether a new file may join it. No
 // network and no disk here: the caller fetches and stores the bytes (updater.h), so every
 // rule can be tried on bytes alone.
 //
