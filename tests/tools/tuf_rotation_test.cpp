@@ -6,13 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "branding.h"
-#include "diagnostics/log.h"
-#include "javahost/runtime_layout.h"
 #include "platform/http.h"
 #include "platform/platform.h"
 #include "publisher.h"
@@ -20,9 +17,8 @@
 #include "support/test_support.h"
 #include "tuf_keys.h"
 #include "tuf_metadata.h"
+#include "update/tuf/installation.h"
 #include "update/tuf/metadata.h"
-#include "update/update_worker.h"
-#include "update/working_folder.h"
 #include "update/zip_bytes.h"
 
 namespace fs = std::filesystem;
@@ -41,43 +37,7 @@ std::string Package(const std::string& tag) {
   return bytes;
 }
 
-// One launcher installation built with a root, and its user's working folder.
-class Installation {
- public:
-  explicit Installation(const std::string& root)
-      : exeDir(install / "Tools"), workDir(documents / WorkingFolderName((exeDir / "Launcher.exe").wstring())) {
-    fs::create_directories(exeDir);
-    settings.executablePath = (exeDir / "Launcher.exe").wstring();
-    settings.documentsFolder = documents.WPath();
-    settings.runtimeBaseUrl = testing_support::TestHttpServer::Get().Url("/no-runtime-libraries/");
-    settings.updateRoot = root;
-    fs::path jvm = exeDir / fs::path(RuntimeLibraryCandidates().front());
-    fs::create_directories(jvm.parent_path());
-    WriteBytes(jvm, "stand-in runtime library");
-  }
-  ~Installation() { theLog.StartAt(L""); }
-
-  // One start at `now`; the t.log lines it wrote.
-  std::vector<std::string> Run(const std::wstring& configUrl, std::int64_t now) {
-    WriteBytes(exeDir / "Config.ini", platform::WideToUtf8(configUrl) + "\r\n");
-    settings.clock = [now] { return now; };
-    state = std::make_unique<LaunchState>();
-    std::thread worker([this] { RunUpdateAndPublish(settings, *state); });
-    worker.join();
-    std::vector<std::string> lines;
-    for (const std::string& line : testing_support::DecodeLogLines(workDir / "t.log", branding::kLogKey))
-      lines.push_back(line.substr(line.find(']') + 1));
-    return lines;
-  }
-  std::string Jar() const { return fs::exists(workDir / "main.jar") ? ReadBytes(workDir / "main.jar") : ""; }
-
-  TempDir install;
-  TempDir documents;
-  fs::path exeDir;
-  fs::path workDir;
-  UpdateSettings settings;
-  std::unique_ptr<LaunchState> state;
-};
+using tuf_testing::Installation;
 
 // Which release the installed jar is ("" for none, "?" for bytes of no release).
 std::string Installed(const Installation& launcher) {
@@ -154,6 +114,15 @@ struct Vendor {
   }
   void Upload() const { Upload(www); }
   std::wstring ConfigUrl() const { return testing_support::TestHttpServer::Get().Url(prefix + "app/main.jar"); }
+
+  // Launchers built with a root read the signed channel only, never update.txt, libs.txt
+  // or the runtime-library server.
+  void ExpectOnlySignedRequests() const {
+    const auto& server = testing_support::TestHttpServer::Get();
+    for (const std::string& path : server.Requests(prefix))
+      EXPECT_EQ(path.rfind(prefix + "app/tuf/", 0), 0u) << path;
+    EXPECT_TRUE(server.Requests(tuf_testing::kNoRuntimeLibraries).empty());
+  }
 };
 
 }  // namespace
@@ -199,6 +168,7 @@ TEST(SignedRotation, TheOldRootFollowsToTheNewKeysAndRefusesTheOldOnes) {
   log = launcher.Run(vendor.ConfigUrl(), kT0 + 480);
   ASSERT_FALSE(launcher.state->Failure()) << Joined(log);
   EXPECT_EQ(Installed(launcher), "v4") << Joined(log);
+  vendor.ExpectOnlySignedRequests();
 }
 
 TEST(SignedRotation, RotatingALeakedTimestampKeyEndsItsFarFutureVersion) {
@@ -245,4 +215,5 @@ TEST(SignedRotation, RotatingALeakedTimestampKeyEndsItsFarFutureVersion) {
   vendor.Upload();
   log = launcher.Run(vendor.ConfigUrl(), kT0 + 480);
   EXPECT_EQ(Installed(launcher), "v3") << Joined(log);
+  vendor.ExpectOnlySignedRequests();
 }
