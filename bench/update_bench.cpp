@@ -3,12 +3,14 @@
 //   update_bench fetch URL FILE       downloads URL into FILE as the launcher downloads a
 //                                     package (streamed to the disk, both digests on the
 //                                     way, flushed); prints the length and the MD5
-//   update_bench update RUNTIME_BASE  one update run, as the launcher's worker does it,
+//   update_bench update RUNTIME_BASE [ROOT]
+//                                     one update run, as the launcher's worker does it,
 //                                     with Config.ini and the Java runtime beside this
 //                                     program; prints the error text, if any, and then
 //                                     the process's peak memory in bytes (its own high-water
 //                                     mark: what a parent's wait4 reports also counts the
-//                                     parent's memory at the moment it forked)
+//                                     parent's memory at the moment it forked); with ROOT
+//                                     (a TUF root.json) as a launcher built with that root
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -32,9 +34,16 @@ int main(int argc, char** argv) {
     std::printf("%lld %s\n", static_cast<long long>(got->length), base::WideToUtf8(got->md5).c_str());
     return 0;
   }
-  if (argc == 3 && std::strcmp(argv[1], "update") == 0) {
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "update") == 0) {
     UpdateSettings settings = UpdateSettings::ForThisProcess();
     settings.runtimeBaseUrl = base::Utf8ToWide(argv[2]);
+    if (argc == 4) {
+      platform::Error err;
+      if (!platform::ReadWholeFile(base::Utf8ToWide(argv[3]), 512 * 1024, &settings.updateRoot, &err)) {
+        std::fprintf(stderr, "%s\n", base::WideToUtf8(err.message).c_str());
+        return 2;
+      }
+    }
     LaunchState state;
     std::thread worker([&] { RunUpdateAndPublish(settings, state); });
     worker.join();
@@ -45,6 +54,6 @@ int main(int argc, char** argv) {
     }
     return state.Progress() == 100 ? 0 : 1;
   }
-  std::fprintf(stderr, "usage: update_bench fetch URL FILE | update RUNTIME_BASE_URL\n");
+  std::fprintf(stderr, "usage: update_bench fetch URL FILE | update RUNTIME_BASE_URL [ROOT_JSON]\n");
   return 2;
 }

@@ -42,16 +42,40 @@ if(NOT LAUNCHER_PRODUCT_WORD MATCHES "^[0-9A-Za-z_.-]+$")
   message(FATAL_ERROR "LAUNCHER_PRODUCT_WORD must be a plain folder word")
 endif()
 
-# The public key that updates must be signed with (what `publish --new-key` prints). Empty:
-# the launcher installs updates unsigned, as before signing existed.
-set(LAUNCHER_UPDATE_PUBLIC_KEY "" CACHE STRING
-    "Public key of signed updates, p256: and 128 hex digits; empty for unsigned updates")
-if(NOT LAUNCHER_UPDATE_PUBLIC_KEY STREQUAL "")
-  string(LENGTH "${LAUNCHER_UPDATE_PUBLIC_KEY}" _update_key_length)
-  if(NOT LAUNCHER_UPDATE_PUBLIC_KEY MATCHES "^p256:[0-9a-fA-F]+$" OR NOT _update_key_length EQUAL 133)
-    message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY must be the line printed by publish --new-key "
-                        "(p256: and 128 hex digits), not '${LAUNCHER_UPDATE_PUBLIC_KEY}'")
+# The TUF root that updates must be signed under (root.json, as `publish --new-keys`
+# writes it), embedded into the launcher. Empty: the launcher installs updates unsigned.
+set(LAUNCHER_UPDATE_ROOT "" CACHE FILEPATH
+    "TUF root.json that signed updates chain from; empty for unsigned updates")
+if(DEFINED LAUNCHER_UPDATE_PUBLIC_KEY AND NOT LAUNCHER_UPDATE_PUBLIC_KEY STREQUAL "")
+  message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY is replaced by LAUNCHER_UPDATE_ROOT: build with "
+                      "-DLAUNCHER_UPDATE_ROOT=/path/to/root.json (publish --new-keys writes it) and "
+                      "-ULAUNCHER_UPDATE_PUBLIC_KEY")
+endif()
+set(LAUNCHER_UPDATE_ROOT_BYTES "0")
+set(LAUNCHER_UPDATE_ROOT_SIZE 0)
+if(NOT LAUNCHER_UPDATE_ROOT STREQUAL "")
+  if(NOT EXISTS "${LAUNCHER_UPDATE_ROOT}" OR IS_DIRECTORY "${LAUNCHER_UPDATE_ROOT}")
+    message(FATAL_ERROR "LAUNCHER_UPDATE_ROOT: no file '${LAUNCHER_UPDATE_ROOT}'")
   endif()
+  # A changed root.json configures (and embeds) again.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${LAUNCHER_UPDATE_ROOT}")
+  file(SIZE "${LAUNCHER_UPDATE_ROOT}" LAUNCHER_UPDATE_ROOT_SIZE)
+  if(LAUNCHER_UPDATE_ROOT_SIZE GREATER 524288)
+    message(FATAL_ERROR "LAUNCHER_UPDATE_ROOT: '${LAUNCHER_UPDATE_ROOT}' is larger than 512 KiB")
+  endif()
+  file(READ "${LAUNCHER_UPDATE_ROOT}" _update_root_text)
+  string(JSON _update_root_type ERROR_VARIABLE _update_root_error GET "${_update_root_text}" signed _type)
+  string(JSON _update_root_version ERROR_VARIABLE _update_root_error2 GET "${_update_root_text}" signed version)
+  if(_update_root_error OR _update_root_error2 OR NOT _update_root_type STREQUAL "root"
+     OR NOT _update_root_version MATCHES "^[1-9][0-9]*$")
+    message(FATAL_ERROR "LAUNCHER_UPDATE_ROOT: '${LAUNCHER_UPDATE_ROOT}' is no TUF root metadata "
+                        "(a JSON document whose signed._type is \"root\", with a version)")
+  endif()
+  # The bytes as they are: the launcher checks the root's signatures over them at every start.
+  file(READ "${LAUNCHER_UPDATE_ROOT}" _update_root_hex HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," LAUNCHER_UPDATE_ROOT_BYTES "${_update_root_hex}")
+  string(APPEND LAUNCHER_UPDATE_ROOT_BYTES "0")
+  message(STATUS "Signed updates: on, root version ${_update_root_version} from ${LAUNCHER_UPDATE_ROOT}")
 endif()
 
 # What the installed product is called where customers see it (the vendor kit,

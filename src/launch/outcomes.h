@@ -8,10 +8,11 @@ enum class UpdateFailure {
   kJavaRuntime,      // the private Java runtime is missing
   kConfigFile,       // Config.ini cannot be read
   kConfigContent,    // Config.ini's first line is no http:// or https:// URL
-  kVersionFile,      // update.txt cannot be fetched or is no version file
+  kVersionFile,      // update.txt cannot be fetched or is no version file; signed mode: no
+                     // usable metadata and no jar to start instead
   kPackageDownload,  // the package cannot be fetched whole and verified
   kJarWrite,         // the verified package cannot replace the jar
-  kSignature,        // the package has no valid signature, or one older than the jar's
+  kSignature,        // signed mode: the package is not the signed bytes, and no jar is there
 };
 
 // The result of the Java launch. Users read the value as "cod=N" and support staff rely

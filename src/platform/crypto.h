@@ -1,6 +1,6 @@
-// SHA-256 and ECDSA over P-256 through the system's own cryptography: CNG (bcrypt.dll) on
-// Windows, OpenSSL's libcrypto on Linux. The launcher needs the hash and the verification;
-// the key generation, the key file and the signing serve the publish tool.
+// SHA-256 and ECDSA P-256 verification through the system's own cryptography: CNG
+// (bcrypt.dll) on Windows, OpenSSL's libcrypto on Linux: what the launcher needs. Key
+// generation, key files and signing serve the publish tool only (platform/signing.h).
 //
 // Keys and signatures travel as fixed-size big-endian bytes, the form both libraries
 // take: a public key is X || Y (32 bytes each), a signature r || s (32 bytes each).
@@ -10,11 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/base64.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -62,41 +62,14 @@ inline Sha256Digest Sha256::Of(const void* data, std::size_t size) {
 bool VerifyP256Sha256Digest(const P256PublicKey& publicKey, const Sha256Digest& digest,
                             const P256Signature& signature);
 
-// A P-256 private key held by the system's cryptography: the publish tool's signing key.
-class P256PrivateKey {
- public:
-  ~P256PrivateKey();
-  P256PrivateKey(P256PrivateKey&& other) noexcept;
-  P256PrivateKey& operator=(P256PrivateKey&& other) noexcept;
+// Whether `signature` is an ECDSA P-256 signature of the SHA-256 of `message` by the key.
+inline bool VerifyP256Sha256(const P256PublicKey& publicKey, std::string_view message,
+                             const P256Signature& signature) {
+  return VerifyP256Sha256Digest(publicKey, Sha256::Of(message.data(), message.size()), signature);
+}
 
-  // A new random key pair.
-  static std::optional<P256PrivateKey> Generate(Error* err = nullptr);
-
-  // Reads a PEM key file: PKCS#8 ("BEGIN PRIVATE KEY", what `openssl genpkey` writes) or
-  // SEC1 ("BEGIN EC PRIVATE KEY", what `openssl ecparam -genkey` writes), unencrypted, of
-  // the curve P-256. Nothing, with the reason in *err, for anything else.
-  static std::optional<P256PrivateKey> ReadPem(const std::wstring& path, Error* err = nullptr);
-
-  // Writes the key as PKCS#8 PEM to a file that must not exist yet (an existing file is
-  // never replaced: it may be the only copy of another key). On Linux the file is created
-  // readable by its owner only (mode 0600). A failed write leaves no file behind.
-  bool WritePem(const std::wstring& path, Error* err = nullptr) const;
-
-  P256PublicKey PublicKey() const;
-
-  // An ECDSA signature of the digest (randomised: signing twice gives different bytes).
-  std::optional<P256Signature> SignDigest(const Sha256Digest& digest, Error* err = nullptr) const;
-
- private:
-  struct Impl;
-  explicit P256PrivateKey(std::unique_ptr<Impl> impl);
-  std::unique_ptr<Impl> impl_;
-};
-
-// RFC 4648 base64 with padding, as in PEM bodies and signature files.
-std::string Base64Encode(const void* data, std::size_t size);
-// Strict: only the canonical encoding (padding present, unused bits zero, no white space)
-// is accepted; nothing otherwise.
-std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text);
+// Base64 is pure code and lives in base; these names stay for the callers that know it here.
+using base::Base64Decode;
+using base::Base64Encode;
 
 }  // namespace platform

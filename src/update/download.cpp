@@ -241,9 +241,9 @@ class FileReceiver : public platform::HttpSink {
   };
 
   FileReceiver(HashingWriter& writer, platform::File& file, std::int64_t held, std::int64_t rangeStart,
-               const std::wstring& url, const DownloadProgress& progress, SizeBound bound)
-      : writer_(writer), file_(file), held_(held), rangeStart_(rangeStart), url_(url), progress_(progress),
-        bound_(std::move(bound)) {}
+               const std::wstring& url, const DownloadOptions& options, SizeBound bound)
+      : writer_(writer), file_(file), held_(held), rangeStart_(rangeStart), url_(url),
+        progress_(options.onProgress), limit_(options.maxLength), bound_(std::move(bound)) {}
 
   bool Begin(const platform::HttpResponseHead& head) override {
     status_ = head.status;
@@ -275,11 +275,20 @@ class FileReceiver : public platform::HttpSink {
       return End(Outcome::kBadStatus);
     }
     outcome_ = Outcome::kBody;
+    if (limit_ >= 0) total_ = limit_;
     if (progress_) progress_(held_, total_);
     return true;
   }
 
   bool Append(const void* data, std::size_t size, platform::Error* err) override {
+    if (limit_ >= 0 && static_cast<std::int64_t>(size) > limit_ - held_) {
+      // Not a byte past the length the file may have: an endless body fills no disk.
+      std::size_t keep = static_cast<std::size_t>(limit_ - held_);
+      if (keep > 0 && !writer_.Write(data, keep, err)) return false;
+      held_ += static_cast<std::int64_t>(keep);
+      reachedLimit_ = true;
+      return platform::SetFailure(err, L"the body is longer than " + std::to_wstring(limit_) + L" bytes");
+    }
     if (bound_.Exceeded(held_ + static_cast<std::int64_t>(size))) {
       tooLarge_ = bound_.Reason(-1);
       outcome_ = Outcome::kTooLarge;
@@ -295,6 +304,8 @@ class FileReceiver : public platform::HttpSink {
   unsigned Status() const { return status_; }
   std::int64_t Held() const { return held_; }
   std::int64_t Total() const { return total_; }
+  // The body went past the bound: the file holds its first maxLength bytes.
+  bool ReachedLimit() const { return reachedLimit_; }
   const platform::Error& FileError() const { return error_; }
   const std::wstring& TooLargeReason() const { return tooLarge_; }
 
@@ -310,6 +321,8 @@ class FileReceiver : public platform::HttpSink {
   std::int64_t rangeStart_;
   const std::wstring& url_;
   const DownloadProgress& progress_;
+  std::int64_t limit_;
+  bool reachedLimit_ = false;
   Outcome outcome_ = Outcome::kNone;
   unsigned status_ = 0;
   std::int64_t total_ = -1;
@@ -332,7 +345,7 @@ bool Request(const std::wstring& url, const DownloadOptions& options, HashingWri
   // What arrived stays in the file even when the transfer broke off.
   platform::Error drained;
   bool written = writer.Drain(&drained);
-  if (!ok) {
+  if (!ok && !receiver.ReachedLimit()) {
     LogException(err);
     return false;
   }
@@ -340,6 +353,7 @@ bool Request(const std::wstring& url, const DownloadOptions& options, HashingWri
     LogException({0, receiver.TooLargeReason()});
     return false;
   }
+  if (!ok) LogException(err);  // stopped at the signed length; what it holds is judged as the file
   if (!written) {
     LogException(drained);
     return false;
@@ -360,7 +374,7 @@ bool Request(const std::wstring& url, const DownloadOptions& options, HashingWri
       return false;
   }
   // A client that cannot tell a cut body from a whole one (a chunked body under WinINet).
-  if (receiver.Total() >= 0 && receiver.Held() != receiver.Total()) {
+  if (!receiver.ReachedLimit() && receiver.Total() >= 0 && receiver.Held() != receiver.Total()) {
     LogException({0, L"the body ended after " + std::to_wstring(receiver.Held()) + L" of " +
                          std::to_wstring(receiver.Total()) + L" bytes"});
     return false;
@@ -399,7 +413,7 @@ std::optional<DownloadedFile> AttemptBeside(const std::wstring& url, const std::
       return std::nullopt;
     }
     HashingWriter writer(file);
-    FileReceiver receiver(writer, file, 0, -1, url, options.onProgress,
+    FileReceiver receiver(writer, file, 0, -1, url, options,
                           SizeBound::For(platform::FolderOf(temp), 0, options.maxBytes));
     if (Request(url, options, writer, file, 0, receiver)) result = Downloaded(temp, receiver.Held(), writer);
     *overBound = receiver.Result() == FileReceiver::Outcome::kTooLarge;
@@ -434,6 +448,15 @@ std::optional<DownloadedFile> AttemptResumable(const std::wstring& url, const st
       }
       held = 0;
     }
+    if (options.maxLength >= 0 && held > options.maxLength) {
+      // More bytes than the file may have: they are of something else.
+      writer.Restart();
+      if (!file.Resize(0, &err)) {
+        LogException(err);
+        return std::nullopt;
+      }
+      held = 0;
+    }
     auto dropBytes = [&] {
       writer.Restart();
       held = 0;
@@ -445,7 +468,7 @@ std::optional<DownloadedFile> AttemptResumable(const std::wstring& url, const st
     };
     // A second request only when the first showed that the bytes on disk lead nowhere.
     for (int request = 0; request < 2 && !result; ++request) {
-      FileReceiver receiver(writer, file, held, held > 0 ? held : -1, url, options.onProgress,
+      FileReceiver receiver(writer, file, held, held > 0 ? held : -1, url, options,
                             SizeBound::For(platform::FolderOf(partialPath), held, options.maxBytes));
       bool complete = Request(url, options, writer, file, held, receiver);
       held = receiver.Held();

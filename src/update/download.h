@@ -40,6 +40,10 @@ struct DownloadOptions {
   // one); false fails the attempt, and a resumable download then drops the bytes, which
   // continuing cannot make right. The check logs its own reason. Empty: every file passes.
   std::function<bool(const DownloadedFile&)> verify;
+  // 0 or more: the file has at most this many bytes (a signed length). The download stops
+  // there, whatever the server announces or keeps sending, and takes what it has as the
+  // whole file for `verify` to judge; progress counts toward it. -1: no such bound.
+  std::int64_t maxLength = -1;
   int attempts = base::kAttempts;
   // The largest file this download may make, in bytes; 0: none. Whatever the bound, a
   // download never takes the disk's last reserve (DiskReserve). A server that announces

@@ -100,7 +100,9 @@ bool FetchBuffer::FetchOnce(const std::wstring& url) {
   theLog.Write(L"start get url: %s", url);
   BodyCollector body(maxLength);
   platform::Error err;
-  if (!platform::HttpGet(url, body, &err, options)) {
+  bool answered = platform::HttpGet(url, body, &err, options);
+  status = body.Status();
+  if (!answered) {
     LogException(err);
     return false;
   }

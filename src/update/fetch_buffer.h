@@ -34,6 +34,10 @@ class FetchBuffer {
   // value (no code page).
   std::wstring AsText() const;
 
+  // The status line of the last attempt's answer; 0 when none arrived (the transfer
+  // failed before it). Tells a file the server does not have (404) from a broken line.
+  unsigned status = 0;
+
   // Null until a fetch succeeded; then `length` bytes and a zero byte.
   std::unique_ptr<std::uint8_t[]> data;
   std::size_t length = 0;

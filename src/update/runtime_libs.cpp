@@ -120,8 +120,49 @@ bool IsStorableLibrary(const std::wstring& entry, const std::wstring& path) {
   return file.Open(path, platform::OpenMode::kReadShared) && file.Length() > 0;
 }
 
+void DropUnsafeLibEntry(const std::wstring& entry, const std::wstring& workingFolder) {
+  theLog.Write(L"skip unsafe lib entry: %s", entry);
+  // What an earlier version stored for it is still on the class path through the working
+  // folder itself: it goes. Only entries that stay inside the working folder name a file
+  // that may be removed.
+  if (!IsSafeLibPath(entry)) return;
+  std::wstring path = LibraryPath(workingFolder, entry);
+  if (platform::FileExists(path) && platform::RemoveFile(path)) theLog.Write(L"remove lib file: %s", entry);
+}
+
+std::wstring LibraryPath(const std::wstring& workingFolder, const std::wstring& entry) {
+  return platform::JoinPath(workingFolder, platform::ToNativeSeparators(entry));
+}
+
+void InstallMissingLibrary(const std::wstring& entry, const std::wstring& url, const std::wstring& workingFolder,
+                           const DownloadOptions& options) {
+  std::wstring path = LibraryPath(workingFolder, entry);
+  if (IsPresent(path)) return;
+  platform::MakeDirectories(platform::FolderOf(path));
+  // Streamed beside its place: a library of any size, and never half-written under its
+  // own name, where it would count as present at every later start.
+  std::optional<DownloadedFile> file = DownloadBeside(url, path, options);
+  if (!file) return;
+  // An error page, a body cut short by a closed connection or an empty answer: stored,
+  // it would count as present at every later start and never be fetched again. Checked
+  // here rather than as the download's own check, which would fetch the same page twice
+  // more.
+  if (!IsStorableLibrary(entry, file->path)) {
+    theLog.Write(L"invalid lib file: %s", entry);
+    Discard(*file);
+    return;
+  }
+  platform::Error err;
+  if (!PutInPlace(*file, path, &err)) {
+    LogException(err);
+    Discard(*file);
+    return;
+  }
+  theLog.Write(L"download file %s, from %s", entry, url);
+}
+
 std::vector<std::wstring> SyncRuntimeLibs(const std::wstring& libsUrl, const std::wstring& runtimeBaseUrl,
-                                          const std::wstring& workingFolder, const SignaturePolicy& signing) {
+                                          const std::wstring& workingFolder) {
   std::vector<std::wstring> classPath;
   FetchBuffer buffer;
   if (!buffer.FetchOnce(libsUrl)) return classPath;
@@ -129,57 +170,22 @@ std::vector<std::wstring> SyncRuntimeLibs(const std::wstring& libsUrl, const std
   if (text.empty()) return classPath;
 
   LibList list = ParseLibList(text);
-  for (const std::wstring& entry : list.rejected) {
-    theLog.Write(L"skip unsafe lib entry: %s", entry);
-    // What an earlier version stored for it is still on the class path through the
-    // working folder itself: it goes. Only entries that stay inside the working folder
-    // name a file that may be removed.
-    if (!IsSafeLibPath(entry)) continue;
-    std::wstring path = platform::JoinPath(workingFolder, platform::ToNativeSeparators(entry));
-    if (platform::FileExists(path) && platform::RemoveFile(path)) theLog.Write(L"remove lib file: %s", entry);
-  }
+  for (const std::wstring& entry : list.rejected) DropUnsafeLibEntry(entry, workingFolder);
 
   std::wstring libText;
   for (const std::wstring& entry : list.accepted) {
     if (!libText.empty()) libText += L';';
     libText += entry;
-    classPath.push_back(platform::JoinPath(workingFolder, platform::ToNativeSeparators(entry)));
+    classPath.push_back(LibraryPath(workingFolder, entry));
   }
   theLog.Write(L"set lib text:%s", libText);
 
   std::set<std::wstring> handled;  // an entry listed twice costs one download at most
   for (const std::wstring& entry : list.accepted) {
     if (!handled.insert(entry).second) continue;
-    std::wstring path = platform::JoinPath(workingFolder, platform::ToNativeSeparators(entry));
-    if (IsPresent(path)) continue;
-    platform::MakeDirectories(platform::FolderOf(path));
-    std::wstring url = runtimeBaseUrl + PercentEncodePath(entry);
-    // Streamed beside its place: a library of any size, and never half-written under its
-    // own name, where it would count as present at every later start.
     DownloadOptions options;
     options.maxBytes = branding::kMaxPackageBytes;
-    std::optional<DownloadedFile> file = DownloadBeside(url, path, options);
-    if (!file) continue;
-    // An error page, a body cut short by a closed connection or an empty answer: stored,
-    // it would count as present at every later start and never be fetched again. Checked
-    // here rather than as the download's own check, which would fetch the same page twice
-    // more.
-    if (!IsStorableLibrary(entry, file->path)) {
-      theLog.Write(L"invalid lib file: %s", entry);
-      Discard(*file);
-      continue;
-    }
-    if (!CheckLibrary(signing, url, entry, file->sha256)) {
-      Discard(*file);
-      continue;
-    }
-    platform::Error err;
-    if (!PutInPlace(*file, path, &err)) {
-      LogException(err);
-      Discard(*file);
-      continue;
-    }
-    theLog.Write(L"download file %s, from %s", entry, url);
+    InstallMissingLibrary(entry, runtimeBaseUrl + PercentEncodePath(entry), workingFolder, options);
   }
   return classPath;
 }

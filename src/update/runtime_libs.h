@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "update/signed_update.h"
+#include "update/download.h"
 
 // An entry of libs.txt that names a file below the working folder, the same file on every
 // system: a relative path with '/' between its parts, none of them "..", and nothing that
@@ -45,12 +45,25 @@ bool IsStorableLibrary(const std::wstring& entry, const std::wstring& path);
 
 // Fetches libs.txt (one attempt) and downloads every listed library that is missing or
 // empty in the working folder (up to three attempts each, streamed to a file beside it)
-// from `runtimeBaseUrl` followed by its entry, percent-encoded. A body that is not
-// IsStorableLibrary, or (signed mode) whose signature at that URL + ".sig" the policy
-// refuses (CheckLibrary), is not stored, so it is fetched again at the next start. A file
-// that an earlier version stored for an entry that now ShadowsApplication is removed.
+// from `runtimeBaseUrl` followed by its entry, percent-encoded (InstallMissingLibrary).
+// A file that an earlier version stored for an entry that now ShadowsApplication is removed.
 // Returns the full paths of the accepted entries, in the order of the list: the library
 // part of the class path (empty when libs.txt could not be had). Failures are logged and
 // otherwise ignored: the update goes on.
 std::vector<std::wstring> SyncRuntimeLibs(const std::wstring& libsUrl, const std::wstring& runtimeBaseUrl,
-                                          const std::wstring& workingFolder, const SignaturePolicy& signing);
+                                          const std::wstring& workingFolder);
+
+// What the run does with an entry that is no IsSafeLibEntry: logs "skip unsafe lib entry"
+// and removes what an earlier version stored for it inside the working folder (it would
+// be on the class path through the working folder itself, ahead of the jar).
+void DropUnsafeLibEntry(const std::wstring& entry, const std::wstring& workingFolder);
+
+// The library of `entry` (a safe entry) in the working folder: its full path.
+std::wstring LibraryPath(const std::wstring& workingFolder, const std::wstring& entry);
+
+// When the library of `entry` is missing or empty in the working folder: downloads it from
+// `url` (options: the download's own bounds and check) beside its place and stores it when
+// it IsStorableLibrary; logs "download file <entry>, from <url>" when stored. A body that
+// is refused is not stored, so it is fetched again at the next start.
+void InstallMissingLibrary(const std::wstring& entry, const std::wstring& url, const std::wstring& workingFolder,
+                           const DownloadOptions& options = {});

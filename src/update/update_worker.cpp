@@ -1,5 +1,6 @@
 #include "update/update_worker.h"
 
+#include <chrono>
 #include <optional>
 
 #include "branding.h"
@@ -13,7 +14,7 @@
 #include "update/file_hash_cache.h"
 #include "update/package.h"
 #include "update/runtime_libs.h"
-#include "update/signed_update.h"
+#include "update/signed_release.h"
 #include "update/update_lock.h"
 #include "update/working_folder.h"
 
@@ -37,7 +38,7 @@ DownloadProgress PackageProgress(LaunchState& state) {
 
 UpdateSettings UpdateSettings::ForThisProcess() {
   return UpdateSettings{platform::ExecutablePath(), platform::DocumentsFolder(), branding::kRuntimeBaseUrl,
-                        UpdateKeyFromText(branding::kUpdatePublicKey)};
+                        std::string(reinterpret_cast<const char*>(branding::kUpdateRoot), branding::kUpdateRootSize), {}};
 }
 
 std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings, LaunchState& state) {
@@ -51,8 +52,8 @@ std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings
   theLog.StartAt(platform::JoinPath(plan.workingFolder, L"t.log"));
 
   theLog.Write(L"curr version: %s", ProgramVersionText());
-  const SignaturePolicy signing{settings.updatePublicKey};
-  LogSigningMode(signing);
+  const bool signedMode = !settings.updateRoot.empty();
+  if (!signedMode) theLog.Write(L"updates are not signed");
   std::optional<std::wstring> runtime = FindRuntimeLibrary(settings.executablePath);
   if (!runtime) return UpdateFailure::kJavaRuntime;
   plan.runtimeLibrary = *runtime;
@@ -67,8 +68,17 @@ std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings
   // From here to the end of the run this launcher alone changes the working folder: a
   // second one started meanwhile waits, then finds what this run leaves.
   WorkingFolderLock folderLock(plan.workingFolder);
+
+  if (signedMode) {
+    const std::int64_t now = settings.clock ? settings.clock()
+                                            : std::chrono::duration_cast<std::chrono::seconds>(
+                                                  std::chrono::system_clock::now().time_since_epoch())
+                                                  .count();
+    return RunSignedUpdate(settings.updateRoot, now, server, std::move(plan), state, PackageProgress(state));
+  }
+
   std::wstring localMd5 = server.jarName.empty() ? std::wstring() : LocalJarMd5(plan.storedJar);
-  plan.libraries = SyncRuntimeLibs(server.libsUrl, settings.runtimeBaseUrl, plan.workingFolder, signing);
+  plan.libraries = SyncRuntimeLibs(server.libsUrl, settings.runtimeBaseUrl, plan.workingFolder);
   state.SetProgress(50);
 
   FetchBuffer buffer;
@@ -96,16 +106,6 @@ std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings
     Discard(*package);
     return UpdateFailure::kPackageDownload;
   }
-  // Signed updates: only what the vendor signed, and nothing older than what is installed.
-  PackageVerdict verdict =
-      CheckPackage(signing, plan.workingFolder, server.PackageUrl(serverMd5), serverMd5, package->sha256);
-  // A network failure on the way to the signature is a failed download, not a refusal:
-  // the package's bytes stay, and the next start checks them again without fetching them.
-  if (verdict.unreachable) return UpdateFailure::kPackageDownload;
-  if (!verdict.accepted) {
-    Discard(*package);
-    return UpdateFailure::kSignature;
-  }
   state.SetProgress(90);
 
   // The new jar takes the old one's place in one step: a kill or a power cut at any
@@ -118,7 +118,6 @@ std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings
   }
   // Its MD5 is known from the download: the next start need not read the new jar for it.
   RememberFileMd5(plan.storedJar, package->md5);
-  RememberInstalledPackage(plan.workingFolder, verdict);
   return plan;
 }
 

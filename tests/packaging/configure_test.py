@@ -30,6 +30,9 @@ class Settings(unittest.TestCase):
         cls.empty_dir = os.path.join(A.work, "empty-runtime")
         os.makedirs(os.path.join(cls.empty_dir, "bin"))
         os.makedirs(os.path.join(cls.empty_dir, "lib"))
+        cls.not_a_root = os.path.join(A.work, "targets.json")
+        with open(cls.not_a_root, "w") as f:
+            f.write('{"signed": {"_type": "targets", "version": 1}, "signatures": []}')
 
     def test_wrong_settings_stop_the_configure(self):
         cases = [
@@ -43,6 +46,9 @@ class Settings(unittest.TestCase):
             ("LAUNCHER_CONFIG_URL", "http://host/app/", "full URL of the main jar"),
             ("LAUNCHER_CONFIG_URL", "host/app/main.jar", "full URL of the main jar"),
             ("LAUNCHER_CONFIG_URL", "http://host/a b.jar", "full URL of the main jar"),
+            ("LAUNCHER_UPDATE_ROOT", os.path.join(A.work, "none.json"), "no file"),
+            ("LAUNCHER_UPDATE_ROOT", self.not_a_root, "no TUF root metadata"),
+            ("LAUNCHER_UPDATE_PUBLIC_KEY", "p256:" + "ab" * 64, "replaced by LAUNCHER_UPDATE_ROOT"),
         ]
         if A.preset == "windows":
             cases += [
@@ -63,6 +69,23 @@ class Settings(unittest.TestCase):
                 self.assertIn(name, text)
                 self.assertIn(message, text)
                 shutil.rmtree(folder, ignore_errors=True)
+
+    def test_update_root_is_built_in_byte_for_byte(self):
+        root = os.path.join(A.work, "root.json")
+        text = '{"signed": {"_type": "root", "version": 3, "x": "\u00e9 \\"quoted\\"\\n"},\r\n "signatures": []}'
+        with open(root, "w", encoding="utf-8", newline="") as f:
+            f.write(text)
+        code, out, folder = configure("root", {"LAUNCHER_UPDATE_ROOT": root})
+        self.assertEqual(code, 0, out)
+        self.assertIn("Signed updates: on, root version 3", out)
+        with open(os.path.join(folder, "generated", "branding.h"), encoding="utf-8") as f:
+            header = f.read()
+        line = next(l for l in header.splitlines() if "kUpdateRoot[]" in l)
+        embedded = bytes(int(b, 16) for b in line.split("{", 1)[1].split("}", 1)[0].split(","))
+        with open(root, "rb") as f:
+            self.assertEqual(embedded, f.read() + b"\0")
+        self.assertIn("kUpdateRootSize = %d;" % os.path.getsize(root), header)
+        shutil.rmtree(folder, ignore_errors=True)
 
     def test_without_runtime_and_config_line_only_the_kit_target_fails(self):
         code, out, folder = configure("no-kit", {})

@@ -2,6 +2,7 @@
 // Linux), checked against published known answers and against keys and signatures that the
 // openssl command line made for this run (openssl_vectors.py, a ctest fixture).
 #include "platform/crypto.h"
+#include "platform/signing.h"
 
 #include <gtest/gtest.h>
 

@@ -16,6 +16,8 @@
 #include "update/runtime_libs.h"
 
 namespace fs = std::filesystem;
+using publish::BuiltServerUrl;
+using publish::PublishRequest;
 using testing_support::ReadBytes;
 using testing_support::TempDir;
 using testing_support::WriteBytes;
@@ -50,6 +52,20 @@ struct Fixture {
   }
 };
 
+// One run of the publisher: how it ended and what it did.
+struct Outcome {
+  base::Status status;
+  publish::PublishReport report;
+  bool ok() const { return status.ok(); }
+  std::string error() const { return status.ok() ? "" : base::WideToUtf8(status.failure().reason); }
+};
+
+Outcome Publish(const PublishRequest& request) {
+  Outcome outcome;
+  outcome.status = publish::Publish(request, &outcome.report);
+  return outcome;
+}
+
 std::string Xor(std::string bytes) {
   for (char& c : bytes) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ branding::kJarKey);
   return bytes;
@@ -59,15 +75,15 @@ std::string Xor(std::string bytes) {
 
 TEST(Publish, WritesWhatTheLauncherReads) {
   Fixture f;
-  PublishResult result = Publish(f.Request());
-  ASSERT_TRUE(result.ok) << base::WideToUtf8(result.error);
-  EXPECT_TRUE(result.warnings.empty());
+  Outcome result = Publish(f.Request());
+  ASSERT_TRUE(result.ok()) << result.error();
+  EXPECT_TRUE(result.report.warnings.empty());
 
-  const std::string md5 = base::WideToUtf8(result.md5);
+  const std::string md5 = base::WideToUtf8(result.report.md5);
   const std::string pak = ReadBytes(f.root / "app" / (md5 + ".pak"));
   EXPECT_EQ(pak, Xor(FakeJar("v1")));
   EXPECT_EQ(ReadBytes(f.root / "app" / "update.txt"), md5);
-  EXPECT_EQ(CMD5Checksum::GetMD5(pak.data(), pak.size()), result.md5);
+  EXPECT_EQ(CMD5Checksum::GetMD5(pak.data(), pak.size()), result.report.md5);
 
   // The launcher stores the package as the jar and unscrambles it back to the plain jar.
   {
@@ -89,9 +105,9 @@ TEST(Publish, WritesWhatTheLauncherReads) {
   EXPECT_FALSE(fs::exists(f.root / "install" / "runtime" / "lib" / "ignored-folder"));
 
   // The Config.ini line names the same folder on the server the build fetches libraries from.
-  EXPECT_EQ(result.configLine, BuiltServerUrl() + L"app/main.jar");
+  EXPECT_EQ(result.report.configLine, BuiltServerUrl() + L"app/main.jar");
   EXPECT_EQ(BuiltServerUrl() + L"install/runtime/", std::wstring(branding::kRuntimeBaseUrl));
-  WriteBytes(f.dir / "Config.ini", base::WideToUtf8(result.configLine) + "\r\n");
+  WriteBytes(f.dir / "Config.ini", base::WideToUtf8(result.report.configLine) + "\r\n");
   std::variant<std::wstring, UpdateFailure> line = ReadConfigLine((f.dir / "Config.ini").wstring());
   ASSERT_TRUE(std::holds_alternative<std::wstring>(line));
   ServerLocations where = LocationsFromConfigLine(std::get<std::wstring>(line));
@@ -102,15 +118,15 @@ TEST(Publish, WritesWhatTheLauncherReads) {
 
 TEST(Publish, SameJarTwiceChangesNothing) {
   Fixture f;
-  ASSERT_TRUE(Publish(f.Request()).ok);
+  ASSERT_TRUE(Publish(f.Request()).ok());
   std::vector<std::pair<fs::path, fs::file_time_type>> before;
   for (const auto& e : fs::recursive_directory_iterator(f.root))
     if (e.is_regular_file()) before.emplace_back(e.path(), e.last_write_time());
 
-  PublishResult again = Publish(f.Request());
-  ASSERT_TRUE(again.ok);
-  EXPECT_TRUE(again.written.empty());
-  EXPECT_EQ(again.unchanged.size(), before.size());
+  Outcome again = Publish(f.Request());
+  ASSERT_TRUE(again.ok());
+  EXPECT_TRUE(again.report.written.empty());
+  EXPECT_EQ(again.report.unchanged.size(), before.size());
   size_t count = 0;
   for (const auto& e : fs::recursive_directory_iterator(f.root)) {
     if (!e.is_regular_file()) continue;
@@ -124,17 +140,17 @@ TEST(Publish, SameJarTwiceChangesNothing) {
 
 TEST(Publish, NewVersionReplacesUpdateTxtAndKeepsTheOldPackage) {
   Fixture f;
-  PublishResult first = Publish(f.Request());
-  ASSERT_TRUE(first.ok);
+  Outcome first = Publish(f.Request());
+  ASSERT_TRUE(first.ok());
   WriteBytes(f.jar, FakeJar("v2"));
-  PublishResult second = Publish(f.Request());
-  ASSERT_TRUE(second.ok);
-  EXPECT_NE(first.md5, second.md5);
-  EXPECT_EQ(ReadBytes(f.root / "app" / "update.txt"), base::WideToUtf8(second.md5));
+  Outcome second = Publish(f.Request());
+  ASSERT_TRUE(second.ok());
+  EXPECT_NE(first.report.md5, second.report.md5);
+  EXPECT_EQ(ReadBytes(f.root / "app" / "update.txt"), base::WideToUtf8(second.report.md5));
   // A user who read the old update.txt a moment ago still finds its package.
-  EXPECT_TRUE(fs::exists(f.root / "app" / (base::WideToUtf8(first.md5) + ".pak")));
+  EXPECT_TRUE(fs::exists(f.root / "app" / (base::WideToUtf8(first.report.md5) + ".pak")));
   // Only the package and update.txt changed.
-  EXPECT_EQ(second.written, (std::vector<std::wstring>{L"app/" + second.md5 + L".pak", L"app/update.txt"}));
+  EXPECT_EQ(second.report.written, (std::vector<std::wstring>{L"app/" + second.report.md5 + L".pak", L"app/update.txt"}));
 }
 
 TEST(Publish, OptionsShapeTheLayoutAndTheConfigLine) {
@@ -144,14 +160,14 @@ TEST(Publish, OptionsShapeTheLayoutAndTheConfigLine) {
   r.folder = L"/games/chess/";
   r.serverUrl = L"https://updates.example.com/base";
   r.jarName = L"chess.jar";
-  PublishResult result = Publish(r);
-  ASSERT_TRUE(result.ok) << base::WideToUtf8(result.error);
-  EXPECT_EQ(result.configLine, L"https://updates.example.com/base/games/chess/chess.jar");
+  Outcome result = Publish(r);
+  ASSERT_TRUE(result.ok()) << result.error();
+  EXPECT_EQ(result.report.configLine, L"https://updates.example.com/base/games/chess/chess.jar");
   EXPECT_EQ(ReadBytes(f.root / "games" / "chess" / "libs.txt"), "");
-  EXPECT_EQ(ReadBytes(f.root / "games" / "chess" / "update.txt"), base::WideToUtf8(result.md5));
+  EXPECT_EQ(ReadBytes(f.root / "games" / "chess" / "update.txt"), base::WideToUtf8(result.report.md5));
   // Libraries come from the build's server, not this one: the vendor is told.
-  ASSERT_EQ(result.warnings.size(), 1u);
-  EXPECT_NE(result.warnings[0].find(branding::kRuntimeBaseUrl), std::wstring::npos);
+  ASSERT_EQ(result.report.warnings.size(), 1u);
+  EXPECT_NE(result.report.warnings[0].find(branding::kRuntimeBaseUrl), std::wstring::npos);
 }
 
 TEST(Publish, RefusesInputThatWouldReachUsersBroken) {
@@ -176,10 +192,10 @@ TEST(Publish, RefusesInputThatWouldReachUsersBroken) {
     Fixture f;
     PublishRequest r = f.Request();
     c.change(f, r);
-    PublishResult result = Publish(r);
-    EXPECT_FALSE(result.ok);
-    EXPECT_FALSE(result.error.empty());
-    EXPECT_TRUE(result.configLine.empty());
+    Outcome result = Publish(r);
+    EXPECT_FALSE(result.ok());
+    EXPECT_FALSE(result.error().empty());
+    EXPECT_TRUE(result.report.configLine.empty());
     EXPECT_FALSE(fs::exists(f.root / "app" / "update.txt"));
   }
 }
@@ -187,8 +203,8 @@ TEST(Publish, RefusesInputThatWouldReachUsersBroken) {
 TEST(Publish, WarnsAboutAJarWithoutTheEntryClass) {
   Fixture f;
   WriteBytes(f.jar, std::string("PK\x03\x04", 4) + "other/Main.class");
-  PublishResult result = Publish(f.Request());
-  ASSERT_TRUE(result.ok);
-  ASSERT_EQ(result.warnings.size(), 1u);
-  EXPECT_NE(result.warnings[0].find(L"cod=4"), std::wstring::npos);
+  Outcome result = Publish(f.Request());
+  ASSERT_TRUE(result.ok());
+  ASSERT_EQ(result.report.warnings.size(), 1u);
+  EXPECT_NE(result.report.warnings[0].find(L"cod=4"), std::wstring::npos);
 }

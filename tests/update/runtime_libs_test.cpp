@@ -7,8 +7,6 @@
 
 #include "base/text.h"
 #include "http_case.h"
-#include "test_keys.h"
-#include "update/update_signature.h"
 #include "zip_bytes.h"
 
 namespace fs = std::filesystem;
@@ -19,19 +17,6 @@ using zip_bytes::Jar;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-const platform::P256PrivateKey& VendorKey() { return test_keys::Vendor(); }
-const platform::P256PrivateKey& OtherKey() { return test_keys::Other(); }
-
-// The signature file that the publish tool writes beside a library.
-std::string LibrarySignature(const std::string& entry, const std::string& bytes,
-                             const platform::P256PrivateKey& key = VendorKey()) {
-  std::wstring error;
-  std::optional<std::string> text = ComposeUpdateSignature(key, SignedFileKind::kLibrary, base::Utf8ToWide(entry),
-                                                           platform::Sha256::Of(bytes.data(), bytes.size()), &error);
-  EXPECT_TRUE(text) << base::WideToUtf8(error);
-  return text.value_or("");
-}
 
 TEST(LibList, EntriesAreTrimmedAndUnsafeOnesSetApart) {
   LibList list = ParseLibList(
@@ -183,7 +168,7 @@ class Libs : public HttpCase {
   // One run of the synchronisation into the working folder; its class-path part.
   std::vector<std::wstring> Sync() { return SyncInto(work.WPath()); }
   std::vector<std::wstring> SyncInto(const std::wstring& folder) {
-    return SyncRuntimeLibs(Url("app/libs.txt"), Url("install/runtime/"), folder, signing);
+    return SyncRuntimeLibs(Url("app/libs.txt"), Url("install/runtime/"), folder);
   }
   // The full paths of entries written with '/'.
   std::vector<std::wstring> InWork(const std::vector<std::wstring>& entries) const {
@@ -238,8 +223,6 @@ class Libs : public HttpCase {
     Lines all = Requests();
     return static_cast<size_t>(std::count(all.begin(), all.end(), path));
   }
-
-  SignaturePolicy signing;  // unsigned unless a test gives it a key
 };
 
 TEST_F(Libs, MissingLibrariesAreFetchedOnceAndTheListBecomesTheClassPath) {
@@ -535,91 +518,6 @@ TEST_F(Libs, LargeLibrariesAreStoredWhole) {
   for (const std::string entry : {"lib/large.jar", "lib/natives.so"})
     EXPECT_EQ(std::count(log.begin(), log.end(), "download file " + entry + ", from " + base + entry), 1) << entry;
   EXPECT_EQ(std::count(log.begin(), log.end(), "http complete, len = " + std::to_string(jar.size())), 1);
-}
-
-// A launcher built with an update key stores a library only with the vendor's signature of
-// exactly that library; anything else is not stored, and the run goes on to the next one.
-TEST_F(Libs, SignedModeStoresALibraryOnlyWithItsOwnSignature) {
-  signing.key = VendorKey().PublicKey();
-  const std::string good = Jar("good"), other = Jar("other");
-  const std::string page = "<!DOCTYPE html><html><body>Sign in to the network</body></html>";
-  enum Verdict { kStored, kRefused, kInvalid };
-  const struct {
-    std::string entry;
-    std::string bytes;      // served
-    std::string signature;  // served as <entry>.sig; empty: none there
-    Verdict verdict;
-  } cases[] = {
-      {"lib/good.jar", good, LibrarySignature("lib/good.jar", good), kStored},
-      {"lib/unsigned.jar", other, "", kRefused},
-      {"lib/foreign.jar", other, LibrarySignature("lib/foreign.jar", other, OtherKey()), kRefused},
-      // The vendor's signatures, of other bytes and of another library with these bytes.
-      {"lib/changed.jar", other, LibrarySignature("lib/changed.jar", good), kRefused},
-      {"lib/moved.jar", good, LibrarySignature("lib/good.jar", good), kRefused},
-      {"lib/garbled.jar", other, "quorvane-signature 1\nnot a signature\n", kRefused},
-      // A body that is no library is refused before its signature is asked for.
-      {"lib/page.jar", page, LibrarySignature("lib/page.jar", page), kInvalid},
-      {"lib/natives.dll", page, LibrarySignature("lib/natives.dll", page), kStored},
-  };
-  std::string list;
-  for (const auto& c : cases) {
-    list += c.entry + ";";
-    PutLib(c.entry, c.bytes);
-    if (!c.signature.empty()) PutLib(c.entry + ".sig", c.signature);
-  }
-  server.Put(folder + "app/libs.txt", list);
-
-  Sync();
-
-  Lines stored;
-  Lines log = LogLines();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.entry);
-    const std::string lib = Lib(c.entry), sig = Lib(c.entry + ".sig");
-    auto logged = [&](const std::string& start) {
-      return std::count_if(log.begin(), log.end(),
-                           [&](const std::string& line) { return line.compare(0, start.size(), start) == 0; });
-    };
-    switch (c.verdict) {
-      case kStored:
-        stored.push_back(c.entry);
-        EXPECT_EQ(RequestsUnder(lib), (Lines{lib, sig}));
-        EXPECT_EQ(ReadBytes(FileOf(c.entry)), c.bytes);
-        EXPECT_EQ(logged("library signature valid: " + c.entry + ", signed at "), 1);
-        EXPECT_EQ(logged("download file " + c.entry + ", from "), 1);
-        break;
-      case kRefused:
-        EXPECT_EQ(RequestsOf(lib), 1u);
-        EXPECT_GE(RequestsOf(sig), 1u);
-        EXPECT_EQ(logged("library signature refused: " + c.entry + ": "), 1);
-        EXPECT_EQ(logged("download file " + c.entry + ","), 0);
-        break;
-      case kInvalid:
-        EXPECT_EQ(RequestsUnder(lib), Lines{lib});
-        EXPECT_EQ(logged("invalid lib file: " + c.entry), 1);
-        break;
-    }
-  }
-  std::sort(stored.begin(), stored.end());
-  EXPECT_EQ(WorkingFiles(), stored);
-
-  // What was refused is missing at the next start and asked for again; nothing else is.
-  Sync();
-  for (const auto& c : cases) EXPECT_EQ(RequestsOf(Lib(c.entry)), c.verdict == kStored ? 1u : 2u) << c.entry;
-  EXPECT_EQ(WorkingFiles(), stored);
-}
-
-TEST_F(Libs, UnsignedModeAsksForNoSignature) {
-  const std::string lib = Jar("lib");
-  server.Put(folder + "app/libs.txt", "lib/a.jar;lib/b.jar");
-  PutLib("lib/a.jar", lib);
-  PutLib("lib/a.jar.sig", LibrarySignature("lib/a.jar", lib, OtherKey()));
-  PutLib("lib/b.jar", lib);
-
-  Sync();
-
-  EXPECT_EQ(Requests(), (Lines{folder + "app/libs.txt", Lib("lib/a.jar"), Lib("lib/b.jar")}));
-  EXPECT_EQ(WorkingFiles(), (Lines{"lib/a.jar", "lib/b.jar"}));
 }
 
 }  // namespace

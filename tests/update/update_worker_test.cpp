@@ -27,11 +27,8 @@
 #include "platform/process.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
-#include "test_keys.h"
 #include "update/md5_checksum.h"
 #include "update/package.h"
-#include "update/signed_update.h"
-#include "update/update_signature.h"
 #include "update/working_folder.h"
 #include "zip_bytes.h"
 
@@ -812,125 +809,6 @@ TEST(Package, LocalJarMd5) {
   EXPECT_EQ(LocalJarMd5((dir / "main.jar").wstring()), L"");
   WriteBytes(dir / "main.jar", "abc");
   EXPECT_EQ(LocalJarMd5((dir / "main.jar").wstring()), L"900150983cd24fb0d6963f7d28e17f72");
-}
-
-// A launcher built with an update key, against a server that a man in the middle answers:
-// whatever he serves, the stored jar stays the vendor's and nothing of his is kept.
-class SignedWorker : public Worker {
- public:
-  SignedWorker() : vendor(&test_keys::Vendor()), stranger(&test_keys::Other()) {
-    settings.updatePublicKey = vendor->PublicKey();
-  }
-  static platform::Sha256Digest Sha(const std::string& bytes) { return platform::Sha256::Of(bytes.data(), bytes.size()); }
-  std::string Signature(const platform::P256PrivateKey& key, const std::string& package, std::int64_t time) const {
-    std::wstring error;
-    std::optional<std::string> text = ComposeUpdateSignature(key, SignedFileKind::kPackage,
-                                                             base::Utf8ToWide(Md5(package)), Sha(package), &error, time);
-    EXPECT_TRUE(text.has_value()) << Narrow(error);
-    return text.value_or("");
-  }
-  void PublishSigned(const std::string& package, const std::string& signature) {
-    Publish(package, Md5(package));
-    server.Put(App(Md5(package) + ".pak.sig"), signature);
-  }
-  const platform::P256PrivateKey* vendor;
-  const platform::P256PrivateKey* stranger;
-};
-
-TEST_F(SignedWorker, OnlyTheVendorsNewestSignedPackageIsInstalled) {
-  const std::string older = PackageOf(5000, 20), newer = PackageOf(6000, 21), foreign = PackageOf(7000, 22);
-  const std::wstring signatureError = user_texts::ForUpdateFailure(UpdateFailure::kSignature);
-  server.Put(App("libs.txt"), "");
-
-  // A signed package installs; its signing time becomes the floor.
-  PublishSigned(newer, Signature(*vendor, newer, 2000000000));
-  Run();
-  ASSERT_EQ(ErrorText(), L"");
-  EXPECT_EQ(ReadBytes(workDir / "main.jar"), newer);
-
-  struct Case {
-    const char* name;
-    std::string package, signature;  // an empty signature: none served
-  } refused[] = {
-      {"a foreign package with its right MD5 and no signature", foreign, ""},
-      {"the genuine package's signature beside a foreign package", foreign, Signature(*vendor, newer, 2000000000)},
-      {"a foreign package signed with another key", foreign, Signature(*stranger, foreign, 2100000000)},
-      {"a genuine older release replayed", older, Signature(*vendor, older, 1900000000)},
-      {"a malformed signature file", foreign, "quorvane-signature 1\ntime 2100000000\nsig AAAA\n"},
-  };
-  for (const Case& c : refused) {
-    SCOPED_TRACE(c.name);
-    server.Remove(App(Md5(c.package) + ".pak.sig"));
-    Publish(c.package, Md5(c.package));
-    if (!c.signature.empty()) server.Put(App(Md5(c.package) + ".pak.sig"), c.signature);
-    Run();
-    EXPECT_EQ(ErrorText(), signatureError);
-    EXPECT_FALSE(state->Plan().has_value());  // nothing is launched after a refused update
-    EXPECT_EQ(ReadBytes(workDir / "main.jar"), newer);
-    // Nothing of the refused package stays in the working folder, which is on the class path.
-    for (const std::string& file : WorkingFiles()) EXPECT_EQ(file.find(".pak"), std::string::npos) << file;
-  }
-
-  // A rollback that the vendor re-signs now is the newest release again and installs.
-  PublishSigned(older, Signature(*vendor, older, 2200000000));
-  Run();
-  EXPECT_EQ(ErrorText(), L"");
-  EXPECT_EQ(ReadBytes(workDir / "main.jar"), older);
-}
-
-// A network failure on the way to the signature of a package that arrived whole and
-// MD5-correct (the server answers 503 three times, or the connection breaks): the box
-// says the download failed, not that the signature is invalid, and the package's bytes
-// stay, so that the next start installs them without downloading them again.
-TEST_F(SignedWorker, SignatureThatCannotBeFetchedKeepsThePackageForTheNextStart) {
-  const struct {
-    const char* name;
-    const char* directives;
-  } cases[] = {{"503 three times", "status 503\ntimes 3"}, {"connection broken off", "truncate 20\ntimes 3"}};
-  unsigned seed = 60;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::error_code ignored;
-    fs::remove_all(workDir, ignored);
-    const std::string old = PackageOf(3000, seed++), next = PackageOf(400000, seed++);
-    PutLocalJar(old);
-    server.Put(App("libs.txt"), "");
-    PublishSigned(next, Signature(*vendor, next, 2000000000));
-    const std::string sig = App(Md5(next) + ".pak.sig");
-    server.Behave(sig, c.directives);
-
-    Run();
-
-    EXPECT_EQ(ErrorText(), kPackageError);
-    EXPECT_EQ(ReadBytes(workDir / "main.jar"), old);
-    EXPECT_EQ(ReadBytes(workDir / Partial(next)), next);
-    EXPECT_EQ(server.Requests(sig).size(), 3u);
-    EXPECT_EQ(LogLines().back().rfind("package signature unavailable, package kept: ", 0), 0u) << LogLines().back();
-
-    // The next start fetches no byte of the package again.
-    Run();
-    EXPECT_EQ(ErrorText(), L"");
-    EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
-    Lines paths = server.Requests(Pak(next));  // the package's and its signature's
-    std::vector<std::int64_t> starts = server.RangeStarts(Pak(next)), packageStarts;
-    for (size_t i = 0; i < paths.size() && i < starts.size(); ++i)
-      if (paths[i] == Pak(next)) packageStarts.push_back(starts[i]);
-    EXPECT_EQ(packageStarts, (std::vector<std::int64_t>{-1, static_cast<std::int64_t>(next.size())}));
-    EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "package.signed", "t.log"}));
-  }
-}
-
-// Signatures come only with a download: a current installation still costs two requests,
-// and says nothing about unsigned updates.
-TEST_F(SignedWorker, CurrentInstallationFetchesNoSignature) {
-  const std::string jar = PackageOf(4000, 23);
-  PutLocalJar(jar);
-  server.Put(App("libs.txt"), "");
-  PublishSigned(jar, Signature(*vendor, jar, 2000000000));
-  Run();
-  EXPECT_EQ(ErrorText(), L"");
-  EXPECT_EQ(Requests(), (Lines{App("libs.txt"), App("update.txt")}));
-  for (const std::string& line : LogLines()) EXPECT_EQ(line.find("not signed"), std::string::npos) << line;
 }
 
 }  // namespace

@@ -1,159 +1,170 @@
 #include "publisher.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <system_error>
-#include <type_traits>
 
 #include "base/text.h"
 #include "branding.h"
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
+#include "server_folder.h"
+#include "tuf_metadata.h"
 #include "update/md5_checksum.h"
-#include "update/update_signature.h"
+#include "update/tuf/metadata.h"
 
 namespace fs = std::filesystem;
+
+namespace publish {
 
 namespace {
 
 constexpr wchar_t kRuntimePath[] = L"install/runtime/";
 constexpr wchar_t kLibFolder[] = L"lib";
+// Beside the metadata it guards; held from reading the repository to the last write.
+constexpr wchar_t kLockFile[] = L".publish.lock";
 
-// Wide text and std::filesystem paths, in the platform's own encoding of file names
-// (UTF-16 on Windows, UTF-8 on Linux) rather than the C library's locale. Templates, so
-// that only the branch of the platform's path type is compiled.
-template <typename Path = fs::path>
-Path ToPath(const std::wstring& text) {
-  if constexpr (std::is_same_v<typename Path::value_type, wchar_t>) return Path(text);
-  else return Path(base::WideToUtf8(text));
-}
-template <typename Path>
-std::wstring FromPath(const Path& path) {
-  if constexpr (std::is_same_v<typename Path::value_type, wchar_t>) return path.native();
-  else return base::Utf8ToWide(path.native());
+base::Failure Invalid(std::wstring reason) {
+  return base::MakeFailure(base::Failure::Kind::kInvalid, std::move(reason));
 }
 
-bool ReadWhole(const std::wstring& path, std::string* bytes, std::wstring* error) {
-  platform::Error err;
-  if (platform::ReadWholeFile(path, static_cast<std::size_t>(-1), bytes, &err)) return true;
-  *error = path + L": " + err.message;
-  return false;
-}
-
-// Splits "a/b" into its parts; false when a part is not a plain name.
-bool SplitFolder(const std::wstring& folder, std::vector<std::wstring>* parts) {
-  parts->clear();
+// "a/b" as "a/b/" once every part is a plain name; "" for the server folder itself.
+base::Result<std::wstring> AppFolder(const std::wstring& folder) {
+  std::wstring normal;
   size_t start = 0;
   while (start <= folder.size()) {
     size_t end = folder.find(L'/', start);
     if (end == std::wstring::npos) end = folder.size();
     std::wstring part = folder.substr(start, end - start);
     if (!part.empty()) {
-      if (!IsPlainName(part)) return false;
-      parts->push_back(part);
+      if (!IsPlainName(part))
+        return Invalid(L"the application folder may hold only letters, digits and . _ + - between '/': " +
+                       folder);
+      normal += part + L"/";
     }
     start = end + 1;
   }
-  return true;
+  return normal;
 }
 
-class Writer {
- public:
-  Writer(fs::path root, PublishResult* result) : root_(std::move(root)), result_(result) {}
-
-  // Writes `bytes` to root/relative unless the file holds them already.
-  bool Put(const std::wstring& relative, const std::string& bytes) {
-    fs::path target = root_ / ToPath(relative);
-    std::string existing;
-    std::wstring ignored;
-    if (fs::is_regular_file(target) && ReadWhole(FromPath(target), &existing, &ignored) &&
-        existing == bytes) {
-      result_->unchanged.push_back(relative);
-      return true;
-    }
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    platform::Error err;
-    if (!platform::WriteFileAtomically(FromPath(target), bytes.data(), bytes.size(), &err)) {
-      result_->error = FromPath(target) + L": " + err.message;
-      return false;
-    }
-    result_->written.push_back(relative);
-    return true;
-  }
-
- private:
-  fs::path root_;
-  PublishResult* result_;
+// The jar and libraries of one release, read and checked.
+struct Release {
+  std::wstring folder;  // "app/"
+  std::wstring jarName;
+  std::wstring serverUrl;
+  std::string package;  // the scrambled jar
+  std::wstring md5;
+  std::vector<std::pair<std::wstring, std::string>> libraries;  // entry, bytes; libs.txt order
 };
 
-// Signs what is published, checking each signature the way the launcher will, so that a
-// key file whose public half does not belong to its private half is caught here.
-class Signer {
- public:
-  Signer(const platform::P256PrivateKey& key, std::optional<std::int64_t> time)
-      : key_(key), publicKey_(key.PublicKey()), time_(time) {}
+base::Result<Release> ReadRelease(const PublishRequest& request, PublishReport* report) {
+  Release release;
+  auto folder = AppFolder(request.folder);
+  if (!folder) return folder.TakeFailure();
+  release.folder = std::move(*folder);
 
-  bool Sign(SignedFileKind kind, const std::wstring& name, const std::string& bytes,
-            std::string* signatureFile, std::wstring* error) {
-    platform::Sha256Digest sha = platform::Sha256::Of(bytes.data(), bytes.size());
-    auto text = ComposeUpdateSignature(key_, kind, name, sha, error, time_);
-    if (!text) return false;
-    SignatureVerdict check = CheckUpdateSignatureFile(publicKey_, kind, name, sha, *text);
-    if (check.check != SignatureCheck::kValid) {
-      *error = L"the key file's public key does not belong to its private key";
-      return false;
-    }
-    *signatureFile = std::move(*text);
-    return true;
+  release.jarName = request.jarName.empty() ? FromPath(ToPath(request.jarPath).filename()) : request.jarName;
+  if (!IsPlainName(release.jarName))
+    return Invalid(L"the jar name may hold only letters, digits and . _ + -: " + release.jarName);
+
+  release.serverUrl = request.serverUrl.empty() ? BuiltServerUrl() : request.serverUrl;
+  if (release.serverUrl.rfind(L"http://", 0) != 0 && release.serverUrl.rfind(L"https://", 0) != 0)
+    return Invalid(L"the server URL must start with http:// or https://: " + release.serverUrl);
+  if (release.serverUrl.back() != L'/') release.serverUrl += L'/';
+  if (release.serverUrl + kRuntimePath != branding::kRuntimeBaseUrl)
+    report->warnings.push_back(L"this launcher fetches runtime libraries from " +
+                               std::wstring(branding::kRuntimeBaseUrl) +
+                               L", not from this server: serve install/runtime/ there too");
+
+  auto jar = ReadWholeFile(request.jarPath);
+  if (!jar) return jar.TakeFailure();
+  if (jar->empty()) return Invalid(request.jarPath + L": the jar is empty");
+  // A jar is a zip archive; anything else (an already scrambled .pak, for one) would
+  // reach users as a broken application.
+  if (jar->compare(0, 4, std::string("PK\x03\x04", 4)) != 0)
+    return Invalid(request.jarPath + L": not a jar (zip) file");
+  if (jar->find("zobj/Run.class") == std::string::npos)
+    report->warnings.push_back(request.jarPath + L": holds no zobj/Run.class; the launcher will report cod=4");
+  release.package = std::move(*jar);
+  for (char& c : release.package) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ branding::kJarKey);
+  release.md5 = CMD5Checksum::GetMD5(release.package.data(), release.package.size());
+
+  // The libraries, in name order so that the same input always gives the same libs.txt.
+  if (request.libsFolder.empty()) return release;
+  std::error_code ec;
+  fs::directory_iterator it(ToPath(request.libsFolder), ec);
+  if (ec) return Invalid(request.libsFolder + L": " + base::Utf8ToWide(ec.message()));
+  std::vector<std::pair<std::wstring, fs::path>> files;
+  for (const fs::directory_entry& entry : it) {
+    if (!entry.is_regular_file()) continue;
+    std::wstring name = FromPath(entry.path().filename());
+    if (!IsPlainName(name))
+      return Invalid(FromPath(entry.path()) + L": a library name may hold only letters, digits and . _ + -");
+    files.emplace_back(name, entry.path());
   }
+  std::sort(files.begin(), files.end());
+  for (const auto& [name, path] : files) {
+    auto bytes = ReadWholeFile(FromPath(path));
+    if (!bytes) return bytes.TakeFailure();
+    release.libraries.emplace_back(std::wstring(kLibFolder) + L"/" + name, std::move(*bytes));
+  }
+  return release;
+}
 
- private:
-  const platform::P256PrivateKey& key_;
-  platform::P256PublicKey publicKey_;
-  std::optional<std::int64_t> time_;
-};
+base::Status WriteUnsigned(const Release& release, ServerFolder* server) {
+  std::wstring libsText;
+  for (const auto& [entry, bytes] : release.libraries) {
+    if (auto put = server->Put(kRuntimePath + entry, bytes); !put) return put;
+    if (!libsText.empty()) libsText += L';';
+    libsText += entry;
+  }
+  if (auto put = server->Put(release.folder + release.md5 + L".pak", release.package); !put) return put;
+  if (auto put = server->Put(release.folder + L"libs.txt", base::WideToUtf8(libsText)); !put) return put;
+  return server->Put(release.folder + L"update.txt", base::WideToUtf8(release.md5));
+}
+
+base::Status Apply(const RepositoryChange& change, ServerFolder* server, PublishReport* report) {
+  report->warnings.insert(report->warnings.end(), change.warnings.begin(), change.warnings.end());
+  for (const auto& [path, bytes] : change.files)
+    if (auto put = server->Put(path, bytes); !put) return put;
+  // Only what no launcher can take any more goes, and a removal that fails costs nothing.
+  for (const std::wstring& path : change.removals) (void)server->Remove(path);
+  return {};
+}
+
+// The root built into this build's launchers, when it has one.
+std::optional<update::tuf::Root> BuiltRoot() {
+  if (branding::kUpdateRootSize == 0) return std::nullopt;
+  auto root = update::tuf::ParseRoot(
+      std::string_view(reinterpret_cast<const char*>(branding::kUpdateRoot), branding::kUpdateRootSize));
+  if (!root) return std::nullopt;  // the launchers refuse it too; their own test says so
+  return std::move(*root);
+}
+
+// What launchers of this build would make of the publish: a build with a root takes only
+// the signed channel, and only from a repository whose roots chain from its own.
+void WarnForThisBuild(const Repository* repository, PublishReport* report) {
+  auto built = BuiltRoot();
+  if (!built) return;
+  if (repository == nullptr)
+    report->warnings.push_back(L"this launcher takes only signed updates: publish with --keys, or its users "
+                               L"keep the version they have");
+  else if (!repository->Chains(*built))
+    report->warnings.push_back(L"this launcher is built with root version " + std::to_wstring(built->doc.version) +
+                               L", which is not among this repository's roots: its users keep the version "
+                               L"they have (build it with the root.json of these keys)");
+}
+
+void Record(const ServerFolder& server, PublishReport* report) {
+  report->written = server.written();
+  report->unchanged = server.unchanged();
+  report->removed = server.removed();
+}
 
 }  // namespace
-
-std::optional<std::wstring> SigningMismatch(std::string_view builtKey,
-                                            const platform::P256PublicKey* signingKey) {
-  if (builtKey.empty()) return std::nullopt;  // such launchers read no signatures
-  const std::wstring built = base::Utf8ToWide(std::string(builtKey));
-  if (signingKey == nullptr)
-    return L"this launcher takes only updates signed with " + built +
-           L": publish with --key, or its users keep the version they have";
-  if (PublicKeyText(*signingKey) == builtKey) return std::nullopt;
-  std::wstring ignored;
-  auto parsed = ParsePublicKeyText(builtKey, &ignored);
-  if (parsed && *parsed == *signingKey) return std::nullopt;  // the same key in upper case
-  return L"this launcher takes only updates signed with " + built +
-         L", not with this key: its users keep the version they have";
-}
-
-NewKeyResult CreateSigningKey(const std::wstring& path) {
-  NewKeyResult result;
-  if (platform::FileExists(path) || platform::IsDirectory(path)) {
-    result.error = path + L" already exists: a new key never replaces a key file, which may be "
-                          L"the only copy of the key that launchers trust";
-    return result;
-  }
-  platform::Error err;
-  auto key = platform::P256PrivateKey::Generate(&err);
-  if (!key) {
-    result.error = L"cannot make a key: " + err.message;
-    return result;
-  }
-  if (!key->WritePem(path, &err)) {
-    result.error = path + L": " + err.message;
-    return result;
-  }
-  result.publicKeyText = PublicKeyText(key->PublicKey());
-  result.ok = true;
-  return result;
-}
 
 bool IsPlainName(const std::wstring& name) {
   if (name.empty() || name[0] == L'.') return false;
@@ -171,127 +182,113 @@ std::wstring BuiltServerUrl() {
   return base;
 }
 
-PublishResult Publish(const PublishRequest& request) {
-  PublishResult result;
-
-  std::vector<std::wstring> folderParts;
-  if (!SplitFolder(request.folder, &folderParts)) {
-    result.error = L"the application folder may hold only letters, digits and . _ + - between '/': " +
-                   request.folder;
-    return result;
-  }
-  std::wstring folder;
-  for (const std::wstring& part : folderParts) folder += part + L"/";
-
-  std::wstring jarName = request.jarName.empty() ? FromPath(ToPath(request.jarPath).filename())
-                                                 : request.jarName;
-  if (!IsPlainName(jarName)) {
-    result.error = L"the jar name may hold only letters, digits and . _ + -: " + jarName;
-    return result;
-  }
-
-  std::wstring serverUrl = request.serverUrl.empty() ? BuiltServerUrl() : request.serverUrl;
-  if (serverUrl.rfind(L"http://", 0) != 0 && serverUrl.rfind(L"https://", 0) != 0) {
-    result.error = L"the server URL must start with http:// or https://: " + serverUrl;
-    return result;
-  }
-  if (serverUrl.back() != L'/') serverUrl += L'/';
-  if (serverUrl + kRuntimePath != branding::kRuntimeBaseUrl)
-    result.warnings.push_back(L"this launcher fetches runtime libraries from " +
-                              std::wstring(branding::kRuntimeBaseUrl) +
-                              L", not from this server: serve install/runtime/ there too");
-
-  // The jar.
-  std::string jar;
-  if (!ReadWhole(request.jarPath, &jar, &result.error)) return result;
-  if (jar.empty()) {
-    result.error = request.jarPath + L": the jar is empty";
-    return result;
-  }
-  // A jar is a zip archive; anything else (an already scrambled .pak, for one) would
-  // reach users as a broken application.
-  if (jar.compare(0, 4, std::string("PK\x03\x04", 4)) != 0) {
-    result.error = request.jarPath + L": not a jar (zip) file";
-    return result;
-  }
-  if (jar.find("zobj/Run.class") == std::string::npos)
-    result.warnings.push_back(request.jarPath +
-                              L": holds no zobj/Run.class; the launcher will report cod=4");
-
-  // The libraries, in name order so that the same input always gives the same libs.txt.
-  std::vector<std::pair<std::wstring, fs::path>> libs;
-  if (!request.libsFolder.empty()) {
-    std::error_code ec;
-    fs::directory_iterator it(ToPath(request.libsFolder), ec);
-    if (ec) {
-      result.error = request.libsFolder + L": " + base::Utf8ToWide(ec.message());
-      return result;
-    }
-    for (const fs::directory_entry& entry : it) {
-      if (!entry.is_regular_file()) continue;
-      std::wstring name = FromPath(entry.path().filename());
-      if (!IsPlainName(name)) {
-        result.error = FromPath(entry.path()) +
-                       L": a library name may hold only letters, digits and . _ + -";
-        return result;
-      }
-      libs.emplace_back(name, entry.path());
-    }
-    std::sort(libs.begin(), libs.end());
-  }
-
-  // The key is read before anything is written: a wrong key file leaves the server as it was.
-  std::optional<platform::P256PrivateKey> key;
-  if (!request.keyPath.empty()) {
-    platform::Error err;
-    key = platform::P256PrivateKey::ReadPem(request.keyPath, &err);
-    if (!key) {
-      result.error = request.keyPath + L": " + err.message;
-      return result;
-    }
-  }
-  {
-    std::optional<platform::P256PublicKey> signingKey;
-    if (key) signingKey = key->PublicKey();
-    auto mismatch = SigningMismatch(branding::kUpdatePublicKey, signingKey ? &*signingKey : nullptr);
-    if (mismatch) result.warnings.push_back(*mismatch);
-  }
-  std::optional<Signer> signer;
-  if (key) signer.emplace(*key, request.signingTime);
-
-  std::string pak = jar;
-  for (char& c : pak) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ branding::kJarKey);
-  result.md5 = CMD5Checksum::GetMD5(pak.data(), pak.size());
-
-  Writer writer(ToPath(request.serverRoot), &result);
-  // A file first, then its signature: a signature never stands beside bytes it does not
-  // sign, except for the moment a changed file is being replaced.
-  auto put = [&](SignedFileKind kind, const std::wstring& name, const std::wstring& relative,
-                 const std::string& bytes) {
-    if (!writer.Put(relative, bytes)) return false;
-    if (!signer) return true;
-    std::string signature;
-    std::wstring why;
-    if (!signer->Sign(kind, name, bytes, &signature, &why)) {
-      result.error = relative + L": " + why;
-      return false;
-    }
-    return writer.Put(SignatureFileName(relative), signature);
-  };
-  std::wstring libsText;
-  for (const auto& [name, path] : libs) {
-    std::string bytes;
-    if (!ReadWhole(FromPath(path), &bytes, &result.error)) return result;
-    std::wstring entry = std::wstring(kLibFolder) + L"/" + name;
-    if (!put(SignedFileKind::kLibrary, entry, kRuntimePath + entry, bytes)) return result;
-    if (!libsText.empty()) libsText += L';';
-    libsText += entry;
-  }
-  if (!put(SignedFileKind::kPackage, result.md5, folder + result.md5 + L".pak", pak)) return result;
-  if (!writer.Put(folder + L"libs.txt", base::WideToUtf8(libsText))) return result;
-  if (!writer.Put(folder + L"update.txt", base::WideToUtf8(result.md5))) return result;
-
-  result.configLine = serverUrl + folder + jarName;
-  result.ok = true;
-  return result;
+std::int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
+
+base::Status Publish(const PublishRequest& request, PublishReport* report) {
+  auto release = ReadRelease(request, report);
+  if (!release) return release.TakeFailure();
+  report->md5 = release->md5;
+
+  ServerFolder server(ToPath(request.serverRoot));
+  // The signed release is made in memory first: a key or repository problem stops the run
+  // before anything is written.
+  std::optional<RepositoryChange> change;
+  std::optional<KeyRing> keys;
+  std::optional<platform::File> lock;
+  if (request.signing.keyFolders.empty()) WarnForThisBuild(nullptr, report);
+  if (!request.signing.keyFolders.empty()) {
+    auto loaded = LoadKeyFolders(request.signing.keyFolders);
+    if (!loaded) return loaded.TakeFailure();
+    keys = std::move(*loaded);
+    auto locked = server.Lock(TufFolderOf(release->folder) + kLockFile);
+    if (!locked) return locked.TakeFailure();
+    lock = std::move(*locked);
+    auto repository = Repository::Open(server, TufFolderOf(release->folder), *keys,
+                                       request.signing.now.value_or(Now()));
+    if (!repository) return repository.TakeFailure();
+    WarnForThisBuild(&*repository, report);
+    auto made = repository->Release({release->jarName, release->package, release->libraries},
+                                    request.signing.expiry);
+    if (!made) return made.TakeFailure();
+    change = std::move(*made);
+  }
+
+  base::Status status = WriteUnsigned(*release, &server);
+  if (status && change) status = Apply(*change, &server, report);
+  Record(server, report);
+  if (!status) return status;
+  report->configLine = release->serverUrl + release->folder + release->jarName;
+  return {};
+}
+
+base::Status Refresh(const std::wstring& serverRoot, const std::wstring& folder,
+                     const SigningRequest& signing, PublishReport* report) {
+  auto appFolder = AppFolder(folder);
+  if (!appFolder) return appFolder.TakeFailure();
+  auto keys = LoadKeyFolders(signing.keyFolders);
+  if (!keys) return keys.TakeFailure();
+  ServerFolder server(ToPath(serverRoot));
+  auto lock = server.Lock(TufFolderOf(*appFolder) + kLockFile);
+  if (!lock) return lock.TakeFailure();
+  auto repository = Repository::Open(server, TufFolderOf(*appFolder), *keys, signing.now.value_or(Now()));
+  if (!repository) return repository.TakeFailure();
+  auto change = repository->Refresh(signing.expiry);
+  if (!change) return change.TakeFailure();
+  base::Status status = Apply(*change, &server, report);
+  Record(server, report);
+  return status;
+}
+
+base::Status RotateKeys(const std::wstring& serverRoot, const std::wstring& folder,
+                        const std::wstring& newKeyFolder, const std::map<Role, int>& thresholds,
+                        const SigningRequest& signing, PublishReport* report) {
+  auto appFolder = AppFolder(folder);
+  if (!appFolder) return appFolder.TakeFailure();
+  auto keys = LoadKeyFolders(signing.keyFolders);
+  if (!keys) return keys.TakeFailure();
+  // The root.json that --new-keys wrote beside new keys is the first root of another set,
+  // not a root of this repository: the chain is checked from the other folders' roots.
+  std::vector<RootFile> others;
+  for (const RootFile& root : keys->roots) {
+    std::error_code ec;
+    if (!fs::equivalent(ToPath(root.path).parent_path(), ToPath(newKeyFolder), ec))
+      others.push_back(root);
+  }
+  if (!others.empty()) keys->roots = std::move(others);
+  auto newKeys = LoadKeyFolders({newKeyFolder});
+  if (!newKeys) return newKeys.TakeFailure();
+  if (newKeys->keys.empty())
+    return Invalid(newKeyFolder + L" holds no key file (root.pem, targets.pem, snapshot.pem, timestamp.pem, "
+                                  L"root-2.pem ...): make them with publish --new-keys");
+  ServerFolder server(ToPath(serverRoot));
+  auto lock = server.Lock(TufFolderOf(*appFolder) + kLockFile);
+  if (!lock) return lock.TakeFailure();
+  auto repository = Repository::Open(server, TufFolderOf(*appFolder), *keys, signing.now.value_or(Now()));
+  if (!repository) return repository.TakeFailure();
+  auto change = repository->Rotate(*newKeys, thresholds, signing.expiry);
+  if (!change) return change.TakeFailure();
+
+  base::Status status = Apply(*change, &server, report);
+  Record(server, report);
+  if (!status) return status;
+  // Beside the new keys once the server has it: a root there that the server lacks would
+  // stop every later run (the server's roots would be behind the key folders).
+  report->rootPath = FromPath(ToPath(newKeyFolder) / "root.json");
+  const std::string rootBytes = MetadataFileBytes(*change->newRoot);
+  platform::Error err;
+  if (!platform::WriteFileAtomically(report->rootPath, rootBytes.data(), rootBytes.size(), &err))
+    return base::MakeFailure(base::Failure::Kind::kSystem,
+                             report->rootPath + L": " + err.message +
+                                 L" (the server has the new root: copy it there from " +
+                                 TufFolderOf(*appFolder) +
+                                 std::to_wstring((*change->newRoot)["signed"]["version"].get<std::int64_t>()) +
+                                 L".root.json)",
+                             err.code);
+  return {};
+}
+
+}  // namespace publish

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/crypto.h"
+#include "base/base64.h"
 
-namespace platform {
+namespace base {
 
 namespace {
 
@@ -75,4 +75,4 @@ std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text) {
   return out;
 }
 
-}  // namespace platform
+}  // namespace base
