@@ -10,6 +10,7 @@
 #include "branding.h"
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
+#include "update/block_index.h"
 #include "update/md5_checksum.h"
 #include "update/update_signature.h"
 
@@ -127,6 +128,30 @@ class Signer {
   platform::P256PublicKey publicKey_;
   std::optional<std::int64_t> time_;
 };
+
+// The block index of the package written at `path` (see update/block_index.h). Nothing,
+// with the reason in *why, when it has none: no whole zip archive (which the launcher
+// refuses anyway), or more pieces than a launcher takes.
+std::optional<std::string> BlockIndexOf(const std::wstring& path, const std::wstring& md5, const std::string& pak,
+                                        base::Failure* why) {
+  platform::File file;
+  platform::Error err;
+  if (!file.Open(path, platform::OpenMode::kReadShared, &err)) {
+    *why = base::MakeFailure(base::Failure::Kind::kSystem, path + L": " + err.message);
+    return std::nullopt;
+  }
+  base::Result<std::vector<block_index::Piece>> pieces = block_index::LayoutPackage(file, branding::kJarKey);
+  if (!pieces) {
+    *why = pieces.TakeFailure();
+    return std::nullopt;
+  }
+  block_index::Index index;
+  index.packageLength = pak.size();
+  index.md5 = platform::WideToUtf8(md5);
+  index.sha256 = platform::Sha256::Of(pak.data(), pak.size());
+  index.pieces = std::move(*pieces);
+  return block_index::Encode(index);
+}
 
 }  // namespace
 
@@ -299,7 +324,18 @@ PublishResult Publish(const PublishRequest& request) {
     if (!libsText.empty()) libsText += L';';
     libsText += entry;
   }
-  if (!put(SignedFileKind::kPackage, result.md5, folder + result.md5 + L".pak", pak)) return result;
+  const std::wstring pakName = folder + result.md5 + L".pak";
+  if (!put(SignedFileKind::kPackage, result.md5, pakName, pak)) return result;
+  // Beside it, what launchers holding an older jar need to fetch only what changed. It
+  // needs no signature: the package it builds is checked as a downloaded one.
+  base::Failure noIndex;
+  if (std::optional<std::string> index =
+          BlockIndexOf(FromPath(ToPath(request.serverRoot) / ToPath(pakName)), result.md5, pak, &noIndex)) {
+    if (!writer.Put(pakName + L".idx", *index)) return result;
+  } else if (noIndex.kind != base::Failure::Kind::kInvalid) {
+    result.warnings.push_back(L"no block index (" + noIndex.reason +
+                              L"): launchers with an older jar download the package whole");
+  }
   if (!writer.Put(folder + L"libs.txt", platform::WideToUtf8(libsText))) return result;
   if (!writer.Put(folder + L"update.txt", platform::WideToUtf8(result.md5))) return result;
 

@@ -63,6 +63,7 @@ struct Transfer {
   long status = 0;
   std::string location;
   std::string contentRange;
+  std::string contentType;
 };
 
 // The final response's head, once its headers are complete (an HTTP/0.9 answer has none:
@@ -77,6 +78,7 @@ bool BeginBody(Transfer& t) {
   curl_easy_getinfo(t.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   head.contentLength = length < 0 ? -1 : static_cast<std::int64_t>(length);
   if (!t.contentRange.empty()) http_internal::ParseContentRange(t.contentRange, &head);
+  head.contentType = t.contentType;
   if (!t.sink->Begin(head)) {
     t.declined = true;
     return false;
@@ -120,12 +122,15 @@ size_t OnHeader(char* line, size_t size, size_t count, void* user) {
     t.status = 0;
     t.location.clear();
     t.contentRange.clear();
+    t.contentType.clear();
     const char* space = static_cast<const char*>(std::memchr(line, ' ', n));
     if (space) t.status = std::strtol(space + 1, nullptr, 10);
   } else if (StartsWithNoCase(line, n, "Location:")) {
     t.location = Trimmed(line + 9, n - 9);
   } else if (StartsWithNoCase(line, n, "Content-Range:")) {
     t.contentRange = Trimmed(line + 14, n - 14);
+  } else if (StartsWithNoCase(line, n, "Content-Type:")) {
+    t.contentType = Trimmed(line + 13, n - 13);
   } else if (Trimmed(line, n).empty() && !t.begun) {
     // The end of a response's headers (or of a chunked body's trailers, once begun).
     bool followed = http_internal::IsFollowedRedirect(static_cast<unsigned>(t.status)) && !t.location.empty();
@@ -201,7 +206,9 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   char detail[CURL_ERROR_SIZE] = {};
   std::string narrowUrl = WideToUtf8(url);
   std::string agent = UserAgent();
-  std::string range = options.rangeStart >= 0 ? std::to_string(options.rangeStart) + "-" : std::string();
+  std::string range = !options.ranges.empty()    ? options.ranges
+                      : options.rangeStart >= 0 ? std::to_string(options.rangeStart) + "-"
+                                                : std::string();
   std::string caFile = WideToUtf8(options.caFile);
   const bool secureStart = narrowUrl.size() >= 8 && strncasecmp(narrowUrl.c_str(), "https://", 8) == 0;
   CURL* c = curl.get();
