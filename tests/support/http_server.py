@@ -48,8 +48,8 @@ changes how requests for X are answered. One directive per line:
   stall_body S      send the headers and half of the body, wait S seconds, then close
   hold              send the headers and half of the body, then wait until X.release
                     exists (at most 120 s), then close
-  times K           the directives above apply to the first K requests for X only;
-                    later requests are served plainly
+  times K           the directives above apply to the first K requests for X since
+                    X.behaviour was last written; later requests are served plainly
 """
 
 import http.server
@@ -135,6 +135,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         directives = {}
         try:
             with open(local + ".behaviour", encoding="utf-8") as f:
+                # Requests are counted for each version of the file.
+                local = (local, os.fstat(f.fileno()).st_mtime_ns)
                 for line in f:
                     words = line.split(None, 1)
                     if words:
