@@ -4,15 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "branding.h"
 #include "javahost/temp_jar.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "update/block_index.h"
 #include "update/config_file.h"
 #include "update/md5_checksum.h"
 #include "update/runtime_libs.h"
+#include "update/zip_bytes.h"
 
 namespace fs = std::filesystem;
 using testing_support::ReadBytes;
@@ -190,4 +193,40 @@ TEST(Publish, WarnsAboutAJarWithoutTheEntryClass) {
   ASSERT_TRUE(result.ok);
   ASSERT_EQ(result.warnings.size(), 1u);
   EXPECT_NE(result.warnings[0].find(L"cod=4"), std::wstring::npos);
+}
+
+// A jar that is a whole zip archive gets its block index beside the package, written after
+// it and before update.txt, describing exactly the package as served.
+TEST(Publish, WritesTheBlockIndexOfAWholeJar) {
+  Fixture f;
+  const std::string jar = zip_bytes::Zip({{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\n\r\n"},
+                                          {"zobj/Run.class", testing_support::BinaryBody(3000, 4)},
+                                          {"zobj/Other.class", testing_support::BinaryBody(2000, 5)}});
+  WriteBytes(f.jar, jar);
+  PublishResult result = Publish(f.Request());
+  ASSERT_TRUE(result.ok) << platform::WideToUtf8(result.error);
+  EXPECT_TRUE(result.warnings.empty());
+  const std::wstring pak = L"app/" + result.md5 + L".pak";
+  auto at = [&](const std::wstring& name) {
+    return std::find(result.written.begin(), result.written.end(), name) - result.written.begin();
+  };
+  ASSERT_LT(static_cast<size_t>(at(pak + L".idx")), result.written.size());
+  EXPECT_LT(at(pak), at(pak + L".idx"));
+  EXPECT_LT(at(pak + L".idx"), at(L"app/update.txt"));
+
+  const std::string bytes = ReadBytes(f.root / "app" / (platform::WideToUtf8(result.md5) + ".pak.idx"));
+  base::Result<block_index::Index> index =
+      block_index::Decode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  ASSERT_TRUE(index.ok()) << platform::WideToUtf8(index.failure().reason);
+  const std::string served = Xor(jar);
+  EXPECT_EQ(index->packageLength, served.size());
+  EXPECT_EQ(index->md5, platform::WideToUtf8(result.md5));
+  EXPECT_EQ(index->sha256, platform::Sha256::Of(served.data(), served.size()));
+  // Three entries, their three central headers and the end record.
+  EXPECT_EQ(index->pieces.size(), 7u);
+
+  // The same jar again: the index too is left as it was.
+  PublishResult again = Publish(f.Request());
+  ASSERT_TRUE(again.ok);
+  EXPECT_TRUE(again.written.empty());
 }

@@ -888,6 +888,35 @@ TEST_F(DifferentialWorker, KilledMidUpdateGoesOnAtTheNextStart) {
   EXPECT_EQ(static_cast<std::uint64_t>(reused + fetched), next.size() - built.size());
 }
 
+// A launcher built with an update key checks a package built from ranges exactly as a
+// downloaded one: the vendor's signature installs it, another key's is refused.
+TEST_F(DifferentialWorker, SignedUpdatesCheckTheBuiltPackageLikeADownloadedOne) {
+  settings.updatePublicKey = test_keys::Vendor().PublicKey();
+  auto sign = [&](const platform::P256PrivateKey& key, const std::string& package) {
+    const platform::Sha256Digest sha = platform::Sha256::Of(package.data(), package.size());
+    std::wstring error;
+    std::optional<std::string> text = ComposeUpdateSignature(key, SignedFileKind::kPackage,
+                                                             platform::Utf8ToWide(Md5(package)), sha, &error, 2000000000);
+    EXPECT_TRUE(text.has_value()) << Narrow(error);
+    server.Put(App(Md5(package) + ".pak.sig"), text.value_or(""));
+  };
+  PutLocalJar(Scramble(Release(1)));
+  const std::string next = PublishJar(Release(2));
+  sign(test_keys::Vendor(), next);
+  Run();
+  EXPECT_EQ(ErrorText(), L"");
+  EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+  EXPECT_GT(ReusedAndFetched().first, 0);
+
+  const std::string foreign = PublishJar(Release(0));
+  sign(test_keys::Other(), foreign);
+  Run();
+  EXPECT_EQ(ErrorText(), user_texts::ForUpdateFailure(UpdateFailure::kSignature));
+  EXPECT_GT(ReusedAndFetched().first, 0);  // it was built from ranges, then refused
+  EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+  for (const std::string& file : WorkingFiles()) EXPECT_EQ(file.find(".pak"), std::string::npos) << file;
+}
+
 // A launcher built with an update key, against a server that a man in the middle answers:
 // whatever he serves, the stored jar stays the vendor's and nothing of his is kept.
 class SignedWorker : public Worker {
