@@ -247,32 +247,38 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_body(status, headers, body, rules, requested)
 
     def serve_ranges(self, local, requested, rules):
-        """An answer to a Range header other than "bytes=N-"."""
-        with open(local, "rb") as f:
-            body = f.read()
-        ranges = self.byte_ranges(len(body))
+        """An answer to a Range header other than "bytes=N-". Only the bytes asked for are
+        read, so that a large file costs the server no more than the answer."""
+        size = os.path.getsize(local)
+        ranges = self.byte_ranges(size)
         if ranges is None:
-            self.send_body(200, [], body, rules, requested)
+            with open(local, "rb") as f:
+                self.send_body(200, [], f.read(), rules, requested)
             return
         if not ranges:
-            self.unsatisfiable(len(body))
+            self.unsatisfiable(size)
             return
         if "single_range" in rules:
             ranges = ranges[:1]
         if "join_ranges" in rules:
             ranges = [(ranges[0][0], ranges[-1][1])]
-        size = len(body)
+
+        def read(first, last):
+            with open(local, "rb") as f:
+                f.seek(first)
+                return f.read(last + 1 - first)
+
         if len(ranges) == 1:
             first, last = ranges[0]
             self.send_body(206, [("Content-Range", "bytes %d-%d/%d" % (first, last, size))],
-                           body[first:last + 1], rules, requested)
+                           read(first, last), rules, requested)
             return
         boundary = "LAUNCHER_TEST_PARTS_0123456789"
         parts = []
         for first, last in ranges:
             parts.append(b"\r\n--%s\r\nContent-Type: application/octet-stream\r\n"
                          b"Content-Range: bytes %d-%d/%d\r\n\r\n" % (boundary.encode(), first, last, size))
-            parts.append(body[first:last + 1])
+            parts.append(read(first, last))
         parts.append(b"\r\n--%s--\r\n" % boundary.encode())
         self.send_body(206, [("Content-Type", "multipart/byteranges; boundary=" + boundary)], b"".join(parts),
                        rules, requested)
