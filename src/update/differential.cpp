@@ -184,9 +184,12 @@ class Builder {
 // between two parts are copied as each part begins.
 class RangeReceiver : public platform::HttpSink, private byte_ranges::MultipartReader::Handler {
  public:
-  RangeReceiver(Builder& builder, std::uint64_t packageLength, const DownloadProgress& progress,
+  // At most `limit` bytes of body: a server that joins ranges may send up to the whole
+  // package, but none sends more than that and the parts' heads, whatever it repeats.
+  RangeReceiver(Builder& builder, std::uint64_t packageLength, std::uint64_t limit, const DownloadProgress& progress,
                 std::uint64_t progressTotal)
-      : builder_(builder), packageLength_(packageLength), progress_(progress), progressTotal_(progressTotal) {}
+      : builder_(builder), packageLength_(packageLength), limit_(limit), progress_(progress),
+        progressTotal_(progressTotal) {}
 
   bool Begin(const platform::HttpResponseHead& head) override {
     status_ = head.status;
@@ -204,8 +207,9 @@ class RangeReceiver : public platform::HttpSink, private byte_ranges::MultipartR
 
   bool Append(const void* data, std::size_t size, platform::Error* err) override {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    bool ok = multipart_ ? multipart_->Feed(bytes, size) : OnData(bytes, size);
     received_ += size;
+    bool ok = received_ <= limit_ ? (multipart_ ? multipart_->Feed(bytes, size) : OnData(bytes, size))
+                                  : Stop(Fail(Failure::Kind::kNetwork, L"an answer longer than the package"));
     if (ok) return true;
     if (!failure_ && multipart_) failure_ = Fail(Failure::Kind::kNetwork, L"multipart answer: " + multipart_->Error());
     platform::SetFailure(err, failure_->reason, failure_->code);
@@ -257,6 +261,7 @@ class RangeReceiver : public platform::HttpSink, private byte_ranges::MultipartR
 
   Builder& builder_;
   const std::uint64_t packageLength_;
+  const std::uint64_t limit_;
   const DownloadProgress& progress_;
   const std::uint64_t progressTotal_;
   std::optional<byte_ranges::MultipartReader> multipart_;
@@ -300,7 +305,8 @@ base::Status FetchMissing(const DifferentialRequest& request, Builder& builder, 
     platform::HttpOptions http;
     http.ranges = byte_ranges::RangeSpec(pending.data(), count);
     theLog.Write(L"start get url: %s", request.packageUrl);
-    RangeReceiver receiver(builder, packageLength, request.onProgress, toFetch);
+    RangeReceiver receiver(builder, packageLength, packageLength + 64 * 1024 + count * 1024, request.onProgress,
+                           toFetch);
     platform::Error err;
     const std::uint64_t before = TotalLength(pending);
     const bool ok = platform::HttpGet(request.packageUrl, receiver, &err, http);

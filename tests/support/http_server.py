@@ -40,6 +40,8 @@ changes how requests for X are answered. One directive per line:
                     one's start to the last one's end
   serve_file PATH   answer with the bytes of the server's PATH (ranges and the other
                     directives apply to those)
+  repeat_parts      answer a request for several ranges with their parts over and over,
+                    without a length and never ending them (for at most 60 s)
   bad_content_range answer a range request for N with 206 and the bytes from N, under a
                     Content-Range that names N+1 as their start
   endless           200 with no Content-Length and a body that never ends (the connection
@@ -279,6 +281,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             parts.append(b"\r\n--%s\r\nContent-Type: application/octet-stream\r\n"
                          b"Content-Range: bytes %d-%d/%d\r\n\r\n" % (boundary.encode(), first, last, size))
             parts.append(read(first, last))
+        if "repeat_parts" in rules:
+            self.close_connection = True
+            self.send_response(206)
+            self.send_header("Content-Type", "multipart/byteranges; boundary=" + boundary)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline:
+                self.wfile.write(b"".join(parts))
+            return
         parts.append(b"\r\n--%s--\r\n" % boundary.encode())
         self.send_body(206, [("Content-Type", "multipart/byteranges; boundary=" + boundary)], b"".join(parts),
                        rules, requested)

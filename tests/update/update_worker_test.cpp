@@ -773,6 +773,9 @@ TEST_F(DifferentialWorker, FailuresFallBackToTheWholePackageInTheSameRun) {
          w.server.Behave(w.Pak(next), "serve_file " + w.App("same-length.pak") + "\ntimes 1");
        },
        "md5 "},
+      {"a server that repeats the parts it sends without end",
+       [next](DifferentialWorker& w) { w.server.Behave(w.Pak(next), "repeat_parts"); },
+       "an answer longer than the package"},
       {"a server that answers one range a request",
        [next](DifferentialWorker& w) { w.server.Behave(w.Pak(next), "single_range"); }, nullptr},
       {"a server that joins the ranges into one",
