@@ -67,7 +67,7 @@ std::vector<Range> CoalesceTo(const std::vector<Range>& sorted, std::size_t coun
   return joined;
 }
 
-std::string RangeSpec(const Range* first, std::size_t count) {
+std::string RangeSetText(const Range* first, std::size_t count) {
   std::string value;
   for (std::size_t i = 0; i < count; ++i) {
     if (i > 0) value += ',';
@@ -168,7 +168,7 @@ bool MultipartReader::Line(const std::string& line) {
     case State::kHead: {
       if (line.empty()) {
         if (rangeStart_ < 0) return Fail(L"a part without a Content-Range");
-        if (!handler_.OnPart(static_cast<std::uint64_t>(rangeStart_), static_cast<std::uint64_t>(rangeEnd_) + 1,
+        if (!handler_.OnRange(static_cast<std::uint64_t>(rangeStart_), static_cast<std::uint64_t>(rangeEnd_) + 1,
                              rangeTotal_))
           return Fail(L"stopped");
         left_ = static_cast<std::uint64_t>(rangeEnd_ - rangeStart_) + 1;

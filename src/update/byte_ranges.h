@@ -28,7 +28,7 @@ std::vector<Range> CoalesceTo(const std::vector<Range>& sorted, std::size_t coun
 
 // The ranges as a Range header names them after "bytes=": "0-99,200-299" (the ends
 // inclusive), for HttpOptions::ranges.
-std::string RangeSpec(const Range* first, std::size_t count);
+std::string RangeSetText(const Range* first, std::size_t count);
 
 // The boundary named in a Content-Type of "multipart/byteranges; boundary=..." (quoted or
 // not, in any case); nothing for any other type.
@@ -45,7 +45,7 @@ class MultipartReader {
     virtual ~Handler() = default;
     // A part of the bytes [start, end) of a file of `total` bytes (-1: unknown) begins.
     // False stops the reading.
-    virtual bool OnPart(std::uint64_t start, std::uint64_t end, std::int64_t total) = 0;
+    virtual bool OnRange(std::uint64_t start, std::uint64_t end, std::int64_t total) = 0;
     // The part's next bytes. False stops the reading.
     virtual bool OnData(const std::uint8_t* data, std::size_t size) = 0;
   };

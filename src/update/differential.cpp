@@ -201,7 +201,7 @@ class RangeReceiver : public platform::HttpSink, private byte_ranges::MultipartR
     if (head.rangeStart < 0 || head.rangeEnd < head.rangeStart)
       return Stop(Fail(Failure::Kind::kNetwork, L"a 206 answer without its Content-Range"));
     single_ = true;
-    return OnPart(static_cast<std::uint64_t>(head.rangeStart), static_cast<std::uint64_t>(head.rangeEnd) + 1,
+    return OnRange(static_cast<std::uint64_t>(head.rangeStart), static_cast<std::uint64_t>(head.rangeEnd) + 1,
                   head.rangeTotal);
   }
 
@@ -233,7 +233,7 @@ class RangeReceiver : public platform::HttpSink, private byte_ranges::MultipartR
     return false;
   }
 
-  bool OnPart(std::uint64_t start, std::uint64_t end, std::int64_t total) override {
+  bool OnRange(std::uint64_t start, std::uint64_t end, std::int64_t total) override {
     if (total >= 0 && static_cast<std::uint64_t>(total) != packageLength_)
       return Stop(Fail(Failure::Kind::kInvalid, L"the package changed: " + std::to_wstring(total) + L" bytes, not " +
                                                     std::to_wstring(packageLength_)));
@@ -303,7 +303,7 @@ base::Status FetchMissing(const DifferentialRequest& request, Builder& builder, 
       return Fail(Failure::Kind::kNetwork, L"too many range requests");
     const std::size_t count = std::min(pending.size(), perRequest);
     platform::HttpOptions http;
-    http.ranges = byte_ranges::RangeSpec(pending.data(), count);
+    http.ranges = byte_ranges::RangeSetText(pending.data(), count);
     theLog.Write(L"start get url: %s", request.packageUrl);
     RangeReceiver receiver(builder, packageLength, packageLength + 64 * 1024 + count * 1024, request.onProgress,
                            toFetch);

@@ -96,11 +96,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not match:
             return None
         ranges = []
-        for spec in match.group(1).split(","):
-            spec = spec.strip()
-            if not spec:
+        for item in match.group(1).split(","):
+            item = item.strip()
+            if not item:
                 continue
-            first_last = re.fullmatch(r"(\d*)\s*-\s*(\d*)", spec)
+            first_last = re.fullmatch(r"(\d*)\s*-\s*(\d*)", item)
             if not first_last or first_last.group(0) == "-":
                 return None
             first, last = first_last.groups()

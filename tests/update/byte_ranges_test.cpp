@@ -50,8 +50,8 @@ TEST(ByteRanges, JoiningRanges) {
   }
 
   const Ranges three = {{0, 100}, {200, 201}, {5000, 6000}};
-  EXPECT_EQ(byte_ranges::RangeSpec(three.data(), 3), "0-99,200-200,5000-5999");
-  EXPECT_EQ(byte_ranges::RangeSpec(three.data() + 2, 1), "5000-5999");
+  EXPECT_EQ(byte_ranges::RangeSetText(three.data(), 3), "0-99,200-200,5000-5999");
+  EXPECT_EQ(byte_ranges::RangeSetText(three.data() + 2, 1), "5000-5999");
 }
 
 TEST(ByteRanges, MultipartBoundaryFromTheContentType) {
@@ -72,15 +72,18 @@ TEST(ByteRanges, MultipartBoundaryFromTheContentType) {
     SCOPED_TRACE(c.contentType);
     std::optional<std::string> boundary = byte_ranges::MultipartBoundary(c.contentType);
     ASSERT_EQ(boundary.has_value(), c.boundary != nullptr);
-    if (c.boundary) EXPECT_EQ(*boundary, c.boundary);
+    if (c.boundary) {
+      EXPECT_EQ(*boundary, c.boundary);
+    }
   }
 }
 
 // What a reader hands on: each part's range and then its bytes.
 class Collect : public byte_ranges::MultipartReader::Handler {
  public:
-  bool OnPart(std::uint64_t start, std::uint64_t end, std::int64_t total) override {
-    log += "[" + std::to_string(start) + "," + std::to_string(end) + ")/" + std::to_string(total) + ":";
+  bool OnRange(std::uint64_t start, std::uint64_t end, std::int64_t total) override {
+    log.append("[").append(std::to_string(start)).append(",").append(std::to_string(end));
+    log.append(")/").append(std::to_string(total)).append(":");
     return true;
   }
   bool OnData(const std::uint8_t* data, std::size_t size) override {
