@@ -29,6 +29,11 @@ struct HttpOptions {
   // 0 or more: ask only for the bytes from this offset to the end ("Range: bytes=N-"),
   // on every hop of a redirect. Servers may ignore it: the response head says what came.
   std::int64_t rangeStart = -1;
+  // Not empty: ask for these byte ranges instead, as a Range header names them after
+  // "bytes=" ("0-99,200-299"), and rangeStart is not used. Servers answer several ranges
+  // with a multipart/byteranges body (see HttpResponseHead::contentType), may join or drop
+  // some, or send the whole file: the response head says what came.
+  std::string ranges;
   // A server that keeps sending a byte now and then never reaches the idle time-out.
   // Once the final response's headers are in, the attempt fails when fewer than
   // minBytesPerSecond × rateWindowMs / 1000 body bytes arrived in the last rateWindowMs
@@ -56,6 +61,8 @@ struct HttpResponseHead {
   std::int64_t rangeStart = -1;
   std::int64_t rangeEnd = -1;
   std::int64_t rangeTotal = -1;
+  // The Content-Type header's value as sent; empty when there is none.
+  std::string contentType;
 
   // Fills the range fields from a Content-Range header's value.
   void SetContentRange(std::string_view value) {

@@ -1,6 +1,7 @@
 #include "update/update_worker.h"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 #include "branding.h"
@@ -10,6 +11,7 @@
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
 #include "update/config_file.h"
+#include "update/differential.h"
 #include "update/fetch_buffer.h"
 #include "update/file_hash_cache.h"
 #include "update/package.h"
@@ -23,13 +25,15 @@ namespace {
 // While the package downloads, the progress climbs from 70 toward 90 with its bytes, so that
 // the bar keeps moving on a slow line; it never goes back (a download started again from
 // its first byte) and reaches 90 only once the package is verified.
+// Its copies share what was shown: a differential update and then the full download move
+// the one bar.
 DownloadProgress PackageProgress(LaunchState& state) {
-  return [&state, shown = 70](std::int64_t held, std::int64_t total) mutable {
+  return [&state, shown = std::make_shared<int>(70)](std::int64_t held, std::int64_t total) {
     if (total <= 0 || held < 0) return;
     int value = 70 + static_cast<int>((held < total ? held : total) * 20 / total);
     if (value > 89) value = 89;
-    if (value <= shown) return;
-    shown = value;
+    if (value <= *shown) return;
+    *shown = value;
     state.SetProgress(value);
   };
 }
@@ -98,8 +102,14 @@ std::variant<LaunchPlan, UpdateFailure> RunUpdate(const UpdateSettings& settings
   }
 
   RemovePartialPackages(plan.workingFolder, serverMd5);
-  std::optional<DownloadedFile> package =
-      FetchPackage(server.PackageUrl(serverMd5), plan.workingFolder, serverMd5, PackageProgress(state));
+  const DownloadProgress progress = PackageProgress(state);
+  // An older jar: only what changed, when the server's index and Range answers allow;
+  // otherwise (and after any failure of it) the whole package.
+  std::optional<DownloadedFile> package;
+  if (!localMd5.empty())
+    package = FetchPackageDifferentially(plan.storedJar, server.PackageUrl(serverMd5), plan.workingFolder, serverMd5,
+                                         progress);
+  if (!package) package = FetchPackage(server.PackageUrl(serverMd5), plan.workingFolder, serverMd5, progress);
   if (!package) return UpdateFailure::kPackageDownload;
   // Bytes that hash right but are no jar (an empty file, another key) must not replace one.
   if (!IsUsablePackage(*package)) {

@@ -174,7 +174,7 @@ const wchar_t* LocateDirectory(Reader& central, const Directory& dir, std::uint6
 // the end record says and each point at a local file header before the directory. Nothing
 // when they do; the reason otherwise.
 const wchar_t* CheckDirectory(Reader& central, Reader& locals, const Directory& dir, std::uint64_t start,
-                              const bool& unreadable) {
+                              const bool& unreadable, const std::function<void(const ZipCentralRecord&)>& onRecord) {
   std::uint64_t base = start - dir.offset;  // bytes before the archive
   std::uint64_t count = 0;
   for (std::uint64_t at = start; at < dir.end && !unreadable; ++count) {
@@ -188,6 +188,8 @@ const wchar_t* CheckDirectory(Reader& central, Reader& locals, const Directory& 
       if (local > start - base || start - base - local < kLocalSize || locals.U32(base + local) != kLocalSignature)
         return L"an entry without its local file header";
     }
+    if (onRecord && !unreadable)
+      onRecord(ZipCentralRecord{at, length, local == kMagic32 ? kZipOffsetInZip64Field : base + local});
     at += length;
   }
   if (dir.entriesWrapped ? (count & 0xFFFF) != dir.entries : count != dir.entries)
@@ -202,14 +204,13 @@ bool Fail(std::wstring* why, const std::wstring& reason) {
 
 }  // namespace
 
-bool IsWholeZipFile(const std::wstring& path, std::uint8_t xorKey, std::wstring* why) {
-  platform::File file;
-  platform::Error err;
-  if (!file.Open(path, platform::OpenMode::kReadShared, &err)) return Fail(why, err.message);
+base::Result<ZipDirectoryBounds> WalkWholeZip(platform::File& file, std::uint8_t xorKey,
+                                               const std::function<void(const ZipCentralRecord&)>& onRecord) {
+  auto invalid = [](const std::wstring& reason) { return base::MakeFailure(base::Failure::Kind::kInvalid, reason); };
   const std::int64_t length = file.Length();
-  if (length < 0) return Fail(why, L"cannot read the file");
+  if (length < 0) return base::MakeFailure(base::Failure::Kind::kSystem, L"cannot read the file");
   const std::uint64_t size = static_cast<std::uint64_t>(length);
-  if (size < kEndSize) return Fail(why, L"too short for a zip archive");
+  if (size < kEndSize) return invalid(L"too short for a zip archive");
 
   bool unreadable = false;
   Reader tail(file, size, xorKey, kTailBuffer, &unreadable);
@@ -219,7 +220,7 @@ bool IsWholeZipFile(const std::wstring& path, std::uint8_t xorKey, std::wstring*
 
   const std::uint64_t last = size - kEndSize;
   const std::uint64_t first = last > kMaxComment ? last - kMaxComment : 0;
-  if (!tail.Load(first)) return Fail(why, L"cannot read the file");
+  if (!tail.Load(first)) return base::MakeFailure(base::Failure::Kind::kSystem, L"cannot read the file");
   // The record nearest the end that agrees with the bytes around it is the archive's end;
   // an earlier one would be part of its comment. Only that one's directory is walked, so
   // a tail full of look-alike records costs no more than one walk.
@@ -235,10 +236,19 @@ bool IsWholeZipFile(const std::wstring& path, std::uint8_t xorKey, std::wstring*
       if (!reason) reason = refused;
       continue;
     }
-    const wchar_t* damaged = CheckDirectory(central, locals, dir, start, unreadable);
+    const wchar_t* damaged = CheckDirectory(central, locals, dir, start, unreadable, onRecord);
     if (unreadable) break;
-    return damaged ? Fail(why, damaged) : true;
+    if (damaged) return invalid(damaged);
+    return ZipDirectoryBounds{start, dir.end};
   }
-  if (unreadable) return Fail(why, L"cannot read the file");
-  return Fail(why, reason ? reason : L"no end of central directory");
+  if (unreadable) return base::MakeFailure(base::Failure::Kind::kSystem, L"cannot read the file");
+  return invalid(reason ? reason : L"no end of central directory");
+}
+
+bool IsWholeZipFile(const std::wstring& path, std::uint8_t xorKey, std::wstring* why) {
+  platform::File file;
+  platform::Error err;
+  if (!file.Open(path, platform::OpenMode::kReadShared, &err)) return Fail(why, err.message);
+  base::Result<ZipDirectoryBounds> walked = WalkWholeZip(file, xorKey, {});
+  return walked ? true : Fail(why, walked.failure().reason);
 }

@@ -9,7 +9,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "base/result.h"
+#include "platform/platform.h"
 
 // True when, with every byte XOR-ed with `xorKey` first (0: the file as it is; the jar key:
 // a scrambled package), the file holds a zip archive whose end is there and agrees with
@@ -26,3 +30,27 @@
 // Entry data is not decompressed and checksums are not computed. False otherwise, and when
 // the file cannot be read, with the reason for the log in *why.
 bool IsWholeZipFile(const std::wstring& path, std::uint8_t xorKey, std::wstring* why = nullptr);
+
+// One central file header of a whole archive, as the check walks them in their order.
+struct ZipCentralRecord {
+  std::uint64_t offset = 0;  // of the header in the file
+  std::uint64_t length = 0;  // 46 bytes and its name, extra field and comment
+  // Where its local file header starts in the file (bytes before the archive counted);
+  // kZipOffsetInZip64Field when the header keeps it in its zip64 field, which the check
+  // does not read.
+  std::uint64_t localHeader = 0;
+};
+constexpr std::uint64_t kZipOffsetInZip64Field = ~std::uint64_t{0};
+
+// Where the central directory of a whole archive lies in the file: its records fill
+// [start, end), and `end` is where the (zip64) end record starts.
+struct ZipDirectoryBounds {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+};
+
+// The check of IsWholeZipFile on an open file, which also hands each central file header
+// to `onRecord` (may be empty) as it is checked: a failure can come after some of them,
+// whose values the caller then drops. The file's position is left anywhere.
+base::Result<ZipDirectoryBounds> WalkWholeZip(platform::File& file, std::uint8_t xorKey,
+                                               const std::function<void(const ZipCentralRecord&)>& onRecord);

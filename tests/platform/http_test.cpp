@@ -351,6 +351,40 @@ TEST_F(HttpRange, AskedAgainAfterARedirect) {
   EXPECT_EQ(server.RangeStarts(folder), (std::vector<std::int64_t>{1234, 1234}));
 }
 
+// Several ranges in one request: the header goes out as given (also after a redirect), and
+// the multipart answer reaches the sink as it was sent, with its Content-Type.
+TEST_F(HttpRange, SeveralRangesInOneRequest) {
+  const std::string body = BinaryBody(100000, 17);
+  Serve("parts.bin", body);
+  Serve("moved-parts.bin", "", "redirect " + Narrow(Url("parts.bin")));
+  options.ranges = "10-19,50000-50009,99990-99999";
+  for (const char* name : {"parts.bin", "moved-parts.bin"}) {
+    SCOPED_TRACE(name);
+    Outcome got = Get(Url(name));
+    ASSERT_TRUE(got.ok) << got.Message();
+    EXPECT_EQ(got.sink.head.status, 206u);
+    EXPECT_EQ(got.sink.head.contentType, "multipart/byteranges; boundary=LAUNCHER_TEST_PARTS_0123456789");
+    const std::string& parts = got.sink.body;
+    EXPECT_EQ(got.sink.head.contentLength, static_cast<std::int64_t>(parts.size()));
+    for (std::size_t at : {std::size_t{10}, std::size_t{50000}, std::size_t{99990}})
+      EXPECT_NE(parts.find(body.substr(at, 10)), std::string::npos) << at;
+    EXPECT_NE(parts.find("Content-Range: bytes 50000-50009/100000\r\n"), std::string::npos);
+  }
+  EXPECT_EQ(server.RangeHeaders(Path("parts.bin")).front(), "bytes=10-19,50000-50009,99990-99999");
+  EXPECT_EQ(server.RangeHeaders(Path("moved-parts.bin")).front(), "bytes=10-19,50000-50009,99990-99999");
+
+  // One range: a plain 206 of its bytes, which names no multipart type.
+  options.ranges = "200-299";
+  Outcome one = Get(Url("parts.bin"));
+  ASSERT_TRUE(one.ok) << one.Message();
+  EXPECT_EQ(one.sink.head.status, 206u);
+  EXPECT_EQ(one.sink.head.rangeStart, 200);
+  EXPECT_EQ(one.sink.head.rangeEnd, 299);
+  EXPECT_EQ(one.sink.head.rangeTotal, 100000);
+  EXPECT_EQ(one.sink.head.contentType.find("multipart"), std::string::npos);
+  EXPECT_TRUE(one.sink.body == body.substr(200, 100));
+}
+
 TEST_F(HttpRange, ARangeCutShortFailsAfterHandingOverWhatCame) {
   // The connection drops 1000 bytes into the part asked for: the caller may keep those
   // bytes and ask again from where they end.
@@ -373,14 +407,14 @@ TEST(HttpContentRange, ResumesOnlyWhereAskedAndToTheEnd) {
     bool resumes;
   };
   const Case cases[] = {
-      {"as asked", {206, 60, 40, 99, 100}, 40, true},
-      {"length not announced", {206, -1, 40, 99, 100}, 40, true},
-      {"whole file", {200, 100, -1, -1, -1}, 40, false},
-      {"other start", {206, 59, 41, 99, 100}, 40, false},
-      {"stops short", {206, 50, 40, 89, 100}, 40, false},
-      {"size unknown", {206, 60, 40, 99, -1}, 40, false},
-      {"length disagrees", {206, 61, 40, 99, 100}, 40, false},
-      {"range without 206", {200, 60, 40, 99, 100}, 40, false},
+      {"as asked", {206, 60, 40, 99, 100, ""}, 40, true},
+      {"length not announced", {206, -1, 40, 99, 100, ""}, 40, true},
+      {"whole file", {200, 100, -1, -1, -1, ""}, 40, false},
+      {"other start", {206, 59, 41, 99, 100, ""}, 40, false},
+      {"stops short", {206, 50, 40, 89, 100, ""}, 40, false},
+      {"size unknown", {206, 60, 40, 99, -1, ""}, 40, false},
+      {"length disagrees", {206, 61, 40, 99, 100, ""}, 40, false},
+      {"range without 206", {200, 60, 40, 99, 100, ""}, 40, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -125,9 +125,10 @@ std::vector<TestHttpServer::Request> TestHttpServer::Log(const std::string& pref
     if (fields.size() > 1) request.userAgent = fields[1];
     for (size_t i = 2; i < fields.size(); ++i) {
       const std::string& field = fields[i];
-      if (field.rfind("range=", 0) == 0 && field.size() > 6 &&
-          field.find_first_not_of("0123456789", 6) == std::string::npos)
-        request.rangeStart = std::stoll(field.substr(6));
+      if (field.rfind("range=", 0) != 0) continue;
+      const bool start = field.size() > 6 && field.find_first_not_of("0123456789", 6) == std::string::npos;
+      if (start) request.rangeStart = std::stoll(field.substr(6));
+      request.range = start ? "bytes=" + field.substr(6) + "-" : field.substr(6);
     }
     requests.push_back(std::move(request));
   }
@@ -150,6 +151,12 @@ std::vector<std::int64_t> TestHttpServer::RangeStarts(const std::string& prefix)
   std::vector<std::int64_t> starts;
   for (auto& request : Log(prefix)) starts.push_back(request.rangeStart);
   return starts;
+}
+
+std::vector<std::string> TestHttpServer::RangeHeaders(const std::string& prefix) const {
+  std::vector<std::string> ranges;
+  for (auto& request : Log(prefix)) ranges.push_back(request.range);
+  return ranges;
 }
 
 std::string UniqueServerFolder() {

@@ -53,12 +53,18 @@ class TestHttpServer {
   // The N of "Range: bytes=N-" in each of those requests; -1 for a request without a
   // Range header or with another form of it.
   std::vector<std::int64_t> RangeStarts(const std::string& prefix) const;
+  // The Range header of each of those requests as sent ("bytes=0-99,200-299"); empty for
+  // a request without one.
+  std::vector<std::string> RangeHeaders(const std::string& prefix) const;
+  // The folder on this machine that holds what the server serves at the path.
+  std::filesystem::path LocalPath(const std::string& path) const { return Local(path); }
 
  private:
   struct Request {
     std::string path;
     std::string userAgent;
     std::int64_t rangeStart = -1;
+    std::string range;
   };
 
   TestHttpServer();

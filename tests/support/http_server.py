@@ -11,8 +11,11 @@ REQUEST_LOG as "GET /path<TAB>user agent", followed by "<TAB>range=N" when it as
 else), flushed before the answer is sent, so that tests can count and order them.
 
 Plain files honour "Range: bytes=N-": 206 with "Content-Range: bytes N-(len-1)/len" and
-the bytes from N on, or 416 with "Content-Range: bytes */len" when N >= len. Any other
-form of Range is ignored (200, the whole file).
+the bytes from N on, or 416 with "Content-Range: bytes */len" when N >= len. They honour
+other byte ranges too ("bytes=0-99,200-299,-50", as RFC 9110 has them, each served as
+asked): one satisfiable range is a 206 with its Content-Range, several a 206 with a
+multipart/byteranges body, none a 416. A Range header that is no byte-range set is
+ignored (200, the whole file).
 
 A file X may have a companion "X.behaviour" (the file X itself need not exist) that
 changes how requests for X are answered. One directive per line:
@@ -34,6 +37,14 @@ changes how requests for X are answered. One directive per line:
   redirect_no_location
                     answer 302 with a short body and no Location
   ignore_range      answer a range request with 200 and the whole file
+  single_range      answer a request for several ranges with the first one alone (a
+                    server that does not send multipart answers)
+  join_ranges       answer a request for several ranges with one range from the first
+                    one's start to the last one's end
+  serve_file PATH   answer with the bytes of the server's PATH (ranges and the other
+                    directives apply to those)
+  repeat_parts      answer a request for several ranges with their parts over and over,
+                    without a length and never ending them (for at most 60 s)
   bad_content_range answer a range request for N with 206 and the bytes from N, under a
                     Content-Range that names N+1 as their start
   endless           200 with no Content-Length and a body that never ends (the connection
@@ -42,8 +53,8 @@ changes how requests for X are answered. One directive per line:
   stall_body S      send the headers and half of the body, wait S seconds, then close
   hold              send the headers and half of the body, then wait until X.release
                     exists (at most 120 s), then close
-  times K           the directives above apply to the first K requests for X only;
-                    later requests are served plainly
+  times K           the directives above apply to the first K requests for X since
+                    X.behaviour was last written; later requests are served plainly
 """
 
 import http.server
@@ -80,6 +91,33 @@ class Handler(http.server.BaseHTTPRequestHandler):
         match = re.fullmatch(r"\s*bytes\s*=\s*(\d+)\s*-\s*", value)
         return int(match.group(1)) if match else None
 
+    def byte_ranges(self, size):
+        """The ranges of a "bytes=" Range header as (first, last) byte pairs, those that a
+        file of `size` bytes can satisfy; None when the header is no byte-range set."""
+        value = self.headers.get("Range", "")
+        match = re.fullmatch(r"\s*bytes\s*=(.*)", value)
+        if not match:
+            return None
+        ranges = []
+        for item in match.group(1).split(","):
+            item = item.strip()
+            if not item:
+                continue
+            first_last = re.fullmatch(r"(\d*)\s*-\s*(\d*)", item)
+            if not first_last or first_last.group(0) == "-":
+                return None
+            first, last = first_last.groups()
+            if first == "":
+                length = int(last)
+                if length > 0 and size > 0:
+                    ranges.append((max(0, size - length), size - 1))
+                continue
+            if last != "" and int(last) < int(first):
+                return None
+            if int(first) < size:
+                ranges.append((int(first), size - 1 if last == "" else min(int(last), size - 1)))
+        return ranges
+
     def record(self):
         line = "%s %s\t%s" % (self.command, self.path, self.headers.get("User-Agent", ""))
         value = self.headers.get("Range")
@@ -102,6 +140,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         directives = {}
         try:
             with open(local + ".behaviour", encoding="utf-8") as f:
+                # Requests are counted for each version of the file.
+                local = (local, os.fstat(f.fileno()).st_mtime_ns)
                 for line in f:
                     words = line.split(None, 1)
                     if words:
@@ -166,10 +206,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             while True:
                 self.wfile.write(piece)
+        requested = local
+        if "serve_file" in rules:
+            local = os.path.join(Handler.root, *[p for p in rules["serve_file"].split("/") if p])
         if not os.path.isfile(local):
             self.plain(404, b"not found")
             return
-        start = None if "ignore_range" in rules else self.range_start()
+        asked = None if "ignore_range" in rules else self.headers.get("Range")
+        start = None if asked is None else self.range_start()
+        if asked is not None and start is None:
+            self.serve_ranges(local, requested, rules)
+            return
         if not rules:
             # Straight from the file to the socket: the server must not be what a
             # timing of a large download measures.
@@ -207,6 +254,57 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 named, named + len(body) - start - 1, len(body) + named - start)))
             body = body[start:]
 
+        self.send_body(status, headers, body, rules, requested)
+
+    def serve_ranges(self, local, requested, rules):
+        """An answer to a Range header other than "bytes=N-". Only the bytes asked for are
+        read, so that a large file costs the server no more than the answer."""
+        size = os.path.getsize(local)
+        ranges = self.byte_ranges(size)
+        if ranges is None:
+            with open(local, "rb") as f:
+                self.send_body(200, [], f.read(), rules, requested)
+            return
+        if not ranges:
+            self.unsatisfiable(size)
+            return
+        if "single_range" in rules:
+            ranges = ranges[:1]
+        if "join_ranges" in rules:
+            ranges = [(ranges[0][0], ranges[-1][1])]
+
+        def read(first, last):
+            with open(local, "rb") as f:
+                f.seek(first)
+                return f.read(last + 1 - first)
+
+        if len(ranges) == 1:
+            first, last = ranges[0]
+            self.send_body(206, [("Content-Range", "bytes %d-%d/%d" % (first, last, size))],
+                           read(first, last), rules, requested)
+            return
+        boundary = "LAUNCHER_TEST_PARTS_0123456789"
+        parts = []
+        for first, last in ranges:
+            parts.append(b"\r\n--%s\r\nContent-Type: application/octet-stream\r\n"
+                         b"Content-Range: bytes %d-%d/%d\r\n\r\n" % (boundary.encode(), first, last, size))
+            parts.append(read(first, last))
+        if "repeat_parts" in rules:
+            self.close_connection = True
+            self.send_response(206)
+            self.send_header("Content-Type", "multipart/byteranges; boundary=" + boundary)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline:
+                self.wfile.write(b"".join(parts))
+            return
+        parts.append(b"\r\n--%s--\r\n" % boundary.encode())
+        self.send_body(206, [("Content-Type", "multipart/byteranges; boundary=" + boundary)], b"".join(parts),
+                       rules, requested)
+
+    def send_body(self, status, headers, body, rules, requested):
+        """The answer with the directives that shape how a body is sent."""
         if "chunked" in rules:
             self.send_response(status)
             for name, value in headers:
@@ -265,7 +363,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 time.sleep(float(rules["stall_body"]))
             else:
                 deadline = time.monotonic() + 120
-                while not os.path.exists(local + ".release") and time.monotonic() < deadline:
+                while not os.path.exists(requested + ".release") and time.monotonic() < deadline:
                     time.sleep(0.02)
         else:
             self.wfile.write(body)

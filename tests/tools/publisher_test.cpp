@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "base/text.h"
@@ -11,9 +12,11 @@
 #include "javahost/temp_jar.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "update/block_index.h"
 #include "update/config_file.h"
 #include "update/md5_checksum.h"
 #include "update/runtime_libs.h"
+#include "update/zip_bytes.h"
 
 namespace fs = std::filesystem;
 using publish::BuiltServerUrl;
@@ -207,4 +210,40 @@ TEST(Publish, WarnsAboutAJarWithoutTheEntryClass) {
   ASSERT_TRUE(result.ok());
   ASSERT_EQ(result.report.warnings.size(), 1u);
   EXPECT_NE(result.report.warnings[0].find(L"cod=4"), std::wstring::npos);
+}
+
+// A jar that is a whole zip archive gets its block index beside the package, written after
+// it and before update.txt, describing exactly the package as served.
+TEST(Publish, WritesTheBlockIndexOfAWholeJar) {
+  Fixture f;
+  const std::string jar = zip_bytes::Zip({{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\n\r\n"},
+                                          {"zobj/Run.class", testing_support::BinaryBody(3000, 4)},
+                                          {"zobj/Other.class", testing_support::BinaryBody(2000, 5)}});
+  WriteBytes(f.jar, jar);
+  Outcome result = Publish(f.Request());
+  ASSERT_TRUE(result.ok()) << result.error();
+  EXPECT_TRUE(result.report.warnings.empty());
+  const std::wstring pak = L"app/" + result.report.md5 + L".pak";
+  auto at = [&](const std::wstring& name) {
+    return std::find(result.report.written.begin(), result.report.written.end(), name) - result.report.written.begin();
+  };
+  ASSERT_LT(static_cast<size_t>(at(pak + L".idx")), result.report.written.size());
+  EXPECT_LT(at(pak), at(pak + L".idx"));
+  EXPECT_LT(at(pak + L".idx"), at(L"app/update.txt"));
+
+  const std::string bytes = ReadBytes(f.root / "app" / (base::WideToUtf8(result.report.md5) + ".pak.idx"));
+  base::Result<block_index::Index> index =
+      block_index::Decode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  ASSERT_TRUE(index.ok()) << base::WideToUtf8(index.failure().reason);
+  const std::string served = Xor(jar);
+  EXPECT_EQ(index->packageLength, served.size());
+  EXPECT_EQ(index->md5, base::WideToUtf8(result.report.md5));
+  EXPECT_EQ(index->sha256, platform::Sha256::Of(served.data(), served.size()));
+  // Three entries, their three central headers and the end record.
+  EXPECT_EQ(index->pieces.size(), 7u);
+
+  // The same jar again: the index too is left as it was.
+  Outcome again = Publish(f.Request());
+  ASSERT_TRUE(again.ok());
+  EXPECT_TRUE(again.report.written.empty());
 }

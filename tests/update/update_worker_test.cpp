@@ -20,6 +20,8 @@
 #include "diagnostics/log.h"
 #include "diagnostics/program_version.h"
 #include "javahost/java_launch.h"
+#include "platform/jvm_environment.h"
+#include "publisher.h"
 #include "launch/user_texts.h"
 #include "platform/http.h"
 #include "platform/jvm_environment.h"
@@ -731,7 +733,10 @@ TEST_F(Worker, PartialFilesOfOtherVersionsAreRemoved) {
   Run();
   EXPECT_EQ(ErrorText(), L"");
   EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
-  EXPECT_EQ(server.RangeStarts(Pak(next)), (std::vector<std::int64_t>{100000}));
+  // The jar is an older package: first its block index (none is served), then the package
+  // from the bytes on disk on.
+  EXPECT_EQ(server.Requests(Pak(next)), (Lines{Pak(next) + ".idx", Pak(next)}));
+  EXPECT_EQ(server.RangeStarts(Pak(next)), (std::vector<std::int64_t>{-1, 100000}));
   EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "notes.pak.txt", "t.log"}));
   Lines lines = LogLines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "remove partial package: " + Partial(stale)), lines.end());
@@ -811,4 +816,283 @@ TEST(Package, LocalJarMd5) {
   EXPECT_EQ(LocalJarMd5((dir / "main.jar").wstring()), L"900150983cd24fb0d6963f7d28e17f72");
 }
 
+// Differential updates: releases of a jar as a build makes them (every entry re-timed, a
+// few changed, added or removed), published by the publish tool with their block index.
+class DifferentialWorker : public Worker {
+ public:
+  // Release `version` of a jar of 60 classes: release 2 changes three classes of release 1
+  // (one of them large, early in the jar), adds one and drops one; release 0 differs from
+  // release 1 in ten more. Each release is built at another time.
+  static std::string Release(int version) {
+    zip_bytes::Entries entries = {{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\n\r\n"}};
+    for (int i = 0; i < 60; ++i) {
+      unsigned seed = 100 + i;
+      if (version == 0 && i % 6 == 1) seed += 1000;
+      if (version == 2 && (i == 3 || i == 30 || i == 50)) seed += 2000;
+      if (version == 2 && i == 40) continue;
+      std::size_t size = i == 3 ? 200000 : 3000 + 97 * i;
+      entries.push_back({"zobj/C" + std::to_string(i) + ".class", testing_support::BinaryBody(size, seed)});
+    }
+    if (version == 2) entries.push_back({"zobj/Run.class", testing_support::BinaryBody(5000, 7)});
+    zip_bytes::Options options;
+    options.dosTime = 0x5A210000u + static_cast<std::uint32_t>(version) * 0x0821u;
+    return zip_bytes::Zip(entries, options);
+  }
+  static std::string Scramble(std::string jar) {
+    for (char& c : jar) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ branding::kJarKey);
+    return jar;
+  }
+
+  // Publishes the plain jar into the case's server folder with the publish tool; returns
+  // the package as served.
+  std::string PublishJar(const std::string& jar) {
+    testing_support::TempDir dir;
+    WriteBytes(dir / "main.jar", jar);
+    publish::PublishRequest request;
+    request.jarPath = (dir / "main.jar").wstring();
+    request.serverRoot = server.LocalPath("/").wstring();
+    request.folder = base::Utf8ToWide(folder.substr(1) + "app");
+    request.serverUrl = server.Url("/");
+    publish::PublishReport report;
+    base::Status status = publish::Publish(request, &report);
+    EXPECT_TRUE(status.ok()) << (status.ok() ? std::string() : Narrow(status.failure().reason));
+    EXPECT_TRUE(fs::exists(server.LocalPath(App(Narrow(report.md5) + ".pak.idx"))));
+    return Scramble(jar);
+  }
+
+  // The numbers of "differential update: <n> bytes reused, <m> bytes fetched"; -1, -1 when
+  // t.log has no such line.
+  std::pair<std::int64_t, std::int64_t> ReusedAndFetched() const {
+    for (const std::string& line : LogLines()) {
+      long long reused = -1, fetched = -1;
+      if (std::sscanf(line.c_str(), "differential update: %lld bytes reused, %lld bytes fetched", &reused, &fetched) == 2)
+        return {reused, fetched};
+    }
+    return {-1, -1};
+  }
+  Lines LinesStartingWith(const std::string& prefix) const {
+    Lines found;
+    for (const std::string& line : LogLines())
+      if (line.rfind(prefix, 0) == 0) found.push_back(line);
+    return found;
+  }
+};
+
+TEST_F(DifferentialWorker, OlderJarFetchesOnlyWhatChanged) {
+  const std::string next = Scramble(Release(2));
+  for (int from : {1, 0}) {
+    SCOPED_TRACE(from == 1 ? "from the release before" : "from an older release");
+    std::error_code ignored;
+    fs::remove_all(workDir, ignored);
+    PutLocalJar(Scramble(Release(from)));
+    ASSERT_EQ(PublishJar(Release(2)), next);
+    size_t before = Requests().size();
+
+    Run();
+
+    EXPECT_EQ(ErrorText(), L"");
+    EXPECT_EQ(Milestones(), (Steps{10, 20, 50, 70, 90, 100}));
+    // Byte for byte the package, and its MD5 remembered like a downloaded one's.
+    EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+    EXPECT_EQ(LocalJarMd5((workDir / "main.jar").wstring()), base::Utf8ToWide(Md5(next)));
+    // The index, then one request for the missing ranges; nothing left beside the jar.
+    Lines requests = Requests();
+    EXPECT_EQ(Lines(requests.begin() + before, requests.end()),
+              (Lines{App("libs.txt"), App("update.txt"), Pak(next) + ".idx", Pak(next)}));
+    const std::string ranges = server.RangeHeaders(Pak(next)).back();
+    EXPECT_EQ(ranges.rfind("bytes=", 0), 0u) << ranges;
+    EXPECT_NE(ranges.find(','), std::string::npos) << "several ranges in one request: " << ranges;
+    EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
+
+    // t.log says where the bytes came from: together the package, most of them the old jar's.
+    auto [reused, fetched] = ReusedAndFetched();
+    EXPECT_EQ(reused + fetched, static_cast<std::int64_t>(next.size()));
+    const std::int64_t changed = 200000 + 2 * 6000 + 5000;  // about the three changed classes and the new one
+    EXPECT_GT(fetched, changed / 2);
+    EXPECT_LT(fetched, from == 1 ? changed * 12 / 10 : changed + 10 * 9000);
+    EXPECT_TRUE(LinesStartingWith("differential update failed").empty());
+    // The bar followed the fetched bytes.
+    Steps between = DownloadSteps();
+    EXPECT_TRUE(std::is_sorted(between.begin(), between.end()));
+
+    Run();
+    EXPECT_EQ(progress, (Steps{10, 20, 50, 70, 100}));
+    EXPECT_EQ(Requests().size(), before + 6);
+  }
+}
+
+TEST_F(DifferentialWorker, NoJarAtAllFetchesTheWholePackageAndNoIndex) {
+  const std::string next = PublishJar(Release(2));
+  Run();
+  EXPECT_EQ(ErrorText(), L"");
+  EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+  EXPECT_EQ(Requests(), (Lines{App("libs.txt"), App("update.txt"), Pak(next)}));
+  EXPECT_EQ(server.RangeHeaders(Pak(next)), (Lines{""}));
+  for (const std::string& line : LogLines()) EXPECT_EQ(line.find("differential"), std::string::npos) << line;
+}
+
+// Whatever goes wrong with the differential update, the same run downloads the package
+// whole, once, and installs exactly the published bytes.
+TEST_F(DifferentialWorker, FailuresFallBackToTheWholePackageInTheSameRun) {
+  const std::string old = Scramble(Release(1));
+  const std::string next = Scramble(Release(2));
+  // Another package of the same length: one byte changed in a class that must be fetched.
+  std::string sameLength = Release(2);
+  sameLength[sameLength.find("zobj/C30.class") + 100] ^= 0x01;
+  sameLength = Scramble(sameLength);
+  struct Case {
+    const char* name;
+    std::function<void(DifferentialWorker&)> arrange;
+    const char* reason;  // the start of the reason in "differential update failed: ", or null: none failed
+  };
+  auto idx = [next](DifferentialWorker& w) { return w.Pak(next) + ".idx"; };
+  auto damage = [idx](DifferentialWorker& w, std::function<std::string(std::string)> change) {
+    std::string bytes = ReadBytes(w.server.LocalPath(idx(w)));
+    w.server.Put(idx(w), change(bytes));
+  };
+  const Case cases[] = {
+      {"no index on the server", [idx](DifferentialWorker& w) { w.server.Remove(idx(w)); }, "no index"},
+      {"a truncated index",
+       [damage](DifferentialWorker& w) { damage(w, [](std::string b) { return b.substr(0, b.size() / 2); }); },
+       "index damaged"},
+      {"a damaged index",
+       [damage](DifferentialWorker& w) { damage(w, [](std::string b) { b[b.size() / 3] ^= 0x20; return b; }); },
+       "index damaged"},
+      {"the index of another package",
+       [idx, old](DifferentialWorker& w) {
+         const std::string other = ReadBytes(w.server.LocalPath(w.Pak(old) + ".idx"));
+         w.server.Put(idx(w), other);
+       },
+       "the index is of another package"},
+      {"a server that ignores Range", [next](DifferentialWorker& w) { w.server.Behave(w.Pak(next), "ignore_range"); },
+       "the server ignores Range"},
+      {"the package replaced by a longer one after the index was fetched",
+       [next](DifferentialWorker& w) {
+         w.server.Put(w.App("longer.pak"), next + "more");
+         w.server.Behave(w.Pak(next), "serve_file " + w.App("longer.pak") + "\ntimes 1");
+       },
+       "the package changed"},
+      {"the package replaced by one of the same length after the index was fetched",
+       [next, sameLength](DifferentialWorker& w) {
+         w.server.Put(w.App("same-length.pak"), sameLength);
+         w.server.Behave(w.Pak(next), "serve_file " + w.App("same-length.pak") + "\ntimes 1");
+       },
+       "md5 "},
+      {"a server that repeats the parts it sends without end",
+       [next](DifferentialWorker& w) { w.server.Behave(w.Pak(next), "repeat_parts"); },
+       "an answer longer than the package"},
+      {"a server that answers one range a request",
+       [next](DifferentialWorker& w) { w.server.Behave(w.Pak(next), "single_range"); }, nullptr},
+      {"a server that joins the ranges into one",
+       [next](DifferentialWorker& w) { w.server.Behave(w.Pak(next), "join_ranges"); }, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::error_code ignored;
+    fs::remove_all(workDir, ignored);
+    PutLocalJar(old);
+    ASSERT_EQ(PublishJar(Release(1)), old);  // for its index
+    ASSERT_EQ(PublishJar(Release(2)), next);
+    server.Behave(Pak(next), "");
+    c.arrange(*this);
+    size_t before = server.Requests(Pak(next)).size();
+
+    Run();
+
+    EXPECT_EQ(ErrorText(), L"");
+    EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+    EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
+    EXPECT_EQ(Milestones(), (Steps{10, 20, 50, 70, 90, 100}));
+    Lines failed = LinesStartingWith("differential update failed: ");
+    Lines requests = server.Requests(Pak(next));
+    requests.erase(requests.begin(), requests.begin() + static_cast<std::ptrdiff_t>(before));
+    Lines headers = server.RangeHeaders(Pak(next));
+    headers.erase(headers.begin(), headers.begin() + static_cast<std::ptrdiff_t>(before));
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.front(), Pak(next) + ".idx");
+    if (c.reason == nullptr) {
+      EXPECT_EQ(failed, Lines{});
+      auto [reused, fetched] = ReusedAndFetched();
+      EXPECT_EQ(reused + fetched, static_cast<std::int64_t>(next.size()));
+      // Only requests for ranges after the index: no full download.
+      ASSERT_GE(headers.size(), 2u);
+      for (size_t i = 1; i < headers.size(); ++i) {
+        EXPECT_EQ(headers[i].rfind("bytes=", 0), 0u) << headers[i];
+        EXPECT_NE(headers[i].back(), '-') << headers[i];
+      }
+      continue;
+    }
+    ASSERT_EQ(failed.size(), 1u) << "one differential attempt";
+    EXPECT_EQ(failed[0].rfind("differential update failed: " + std::string(c.reason), 0), 0u) << failed[0];
+    EXPECT_EQ(ReusedAndFetched(), (std::pair<std::int64_t, std::int64_t>{-1, -1}));
+    // After the index (and any range request) one full download, which goes on from the
+    // bytes the differential update had built, or starts from nothing where they were wrong.
+    const std::string& last = headers.back();
+    EXPECT_TRUE(last.empty() || (last.find(',') == std::string::npos && last.back() == '-')) << last;
+    if (std::string(c.reason) == "md5 ") {
+      EXPECT_EQ(last, "");
+    }
+  }
+}
+
+TEST_F(DifferentialWorker, KilledMidUpdateGoesOnAtTheNextStart) {
+  const fs::path child = testing_support::ExecutableDir() /
+                         ("update_child" + fs::path(platform::ExecutablePath()).extension().string());
+  ASSERT_TRUE(fs::exists(child)) << child;
+  const std::string old = Scramble(Release(1));
+  PutLocalJar(old);
+  const std::string next = PublishJar(Release(2));
+  // The server sends half of its answer to the range request and then waits.
+  server.Behave(Pak(next), "hold\ntimes 1");
+
+  const fs::path pidFile = install / "child.pid";
+  platform::ProgramRun run;
+  run.program = child.wstring();
+  run.args = {settings.executablePath, settings.documentsFolder, settings.runtimeBaseUrl, pidFile.wstring()};
+  int exitCode = 0;
+  std::thread parent([&] { exitCode = platform::RunProgram(run); });
+  const fs::path partial = workDir / Partial(next);
+  auto held = [&] {
+    std::error_code ec;
+    std::uintmax_t size = fs::file_size(partial, ec);
+    return ec ? 0 : size;
+  };
+  // Killed once the bytes of the first changed class are coming in: the bytes before it
+  // were copied from the old jar.
+  const std::uintmax_t firstChange = Release(2).find("zobj/C3.class");
+  for (int i = 0; i < 1500 && !(fs::exists(pidFile) && held() > firstChange + 1000); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const bool started = fs::exists(pidFile);
+  bool killed = false;
+  if (started) killed = platform::EndProcess(std::stoul(ReadBytes(pidFile)));
+  server.Release(Pak(next));
+  parent.join();
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(killed);
+  EXPECT_NE(exitCode, 0);
+
+  // What the killed run left: the old jar, and the first bytes of the new package.
+  EXPECT_EQ(ReadBytes(workDir / "main.jar"), old);
+  const std::string built = ReadBytes(partial);
+  ASSERT_GT(built.size(), firstChange);
+  ASSERT_LT(built.size(), next.size());
+  EXPECT_EQ(built, next.substr(0, built.size()));
+
+  size_t before = server.Requests(Pak(next)).size();
+  Run();
+  EXPECT_EQ(ErrorText(), L"");
+  EXPECT_EQ(ReadBytes(workDir / "main.jar"), next);
+  EXPECT_EQ(WorkingFiles(), (Lines{"main.jar", "t.log"}));
+  // The index again, then only ranges after the bytes on disk.
+  Lines requests = server.Requests(Pak(next));
+  EXPECT_EQ(Lines(requests.begin() + static_cast<std::ptrdiff_t>(before), requests.end()),
+            (Lines{Pak(next) + ".idx", Pak(next)}));
+  const std::string ranges = server.RangeHeaders(Pak(next)).back();
+  const std::uint64_t firstAsked = std::stoull(ranges.substr(6));
+  EXPECT_GE(firstAsked, built.size()) << ranges;
+  EXPECT_EQ(LinesStartingWith("differential update went on from "),
+            (Lines{"differential update went on from " + std::to_string(built.size()) + " bytes"}));
+  auto [reused, fetched] = ReusedAndFetched();
+  EXPECT_EQ(static_cast<std::uint64_t>(reused + fetched), next.size() - built.size());
+}
 }  // namespace

@@ -19,6 +19,8 @@ struct Options {
   std::string prefix;
   // A zip64 end record and locator, the end record's own fields all ones.
   bool zip64 = false;
+  // Every entry's DOS time (low 16 bits) and date (high 16 bits): 1980-01-01 00:00.
+  std::uint32_t dosTime = 0x00210000;
 };
 
 inline std::uint32_t Crc32(const std::string& bytes) {
@@ -44,8 +46,7 @@ inline std::string Zip(const Entries& entries, const Options& options = {}) {
     Put(archive, 20, 2);  // version needed
     Put(archive, 0, 2);   // flags
     Put(archive, 0, 2);   // stored
-    Put(archive, 0, 2);   // time
-    Put(archive, 0x21, 2);  // date: 1980-01-01
+    Put(archive, options.dosTime, 4);  // time and date
     Put(archive, crc, 4);
     Put(archive, content.size(), 4);
     Put(archive, content.size(), 4);
@@ -59,8 +60,7 @@ inline std::string Zip(const Entries& entries, const Options& options = {}) {
     Put(directory, 20, 2);  // needed
     Put(directory, 0, 2);
     Put(directory, 0, 2);
-    Put(directory, 0, 2);
-    Put(directory, 0x21, 2);
+    Put(directory, options.dosTime, 4);
     Put(directory, crc, 4);
     Put(directory, content.size(), 4);
     Put(directory, content.size(), 4);

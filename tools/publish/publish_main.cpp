@@ -30,7 +30,8 @@ const char kSynopsis[] =
 
 const char kDescription[] =
     "Writes JAR (a plain jar whose entry is zobj.Run.runWithPath) into SERVER_FOLDER:\n"
-    "  FOLDER/<md5>.pak, FOLDER/update.txt, FOLDER/libs.txt and install/runtime/lib/<library>,\n"
+    "  FOLDER/<md5>.pak, its block index FOLDER/<md5>.pak.idx, FOLDER/update.txt,\n"
+    "  FOLDER/libs.txt and install/runtime/lib/<library>,\n"
     "then prints the line for the launcher's Config.ini on standard output.\n"
     "Files that already hold the same bytes are left alone.\n"
     "With --keys it also signs the release for launchers built with a root (FOLDER/tuf/).";

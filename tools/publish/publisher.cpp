@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "server_folder.h"
 #include "tuf_metadata.h"
+#include "update/block_index.h"
 #include "update/md5_checksum.h"
 #include "update/tuf/metadata.h"
 
@@ -114,7 +115,25 @@ base::Result<Release> ReadRelease(const PublishRequest& request, PublishReport* 
   return release;
 }
 
-base::Status WriteUnsigned(const Release& release, ServerFolder* server) {
+// The block index of a package (see update/block_index.h): what launchers holding an older
+// jar need to fetch only what changed. Nothing, with the reason, when it has none: no whole
+// zip archive (which the launcher refuses anyway), or more pieces than a launcher takes.
+base::Result<std::string> BlockIndexOf(const std::wstring& path, const std::wstring& md5, const std::string& pak) {
+  platform::File file;
+  platform::Error err;
+  if (!file.Open(path, platform::OpenMode::kReadShared, &err))
+    return base::MakeFailure(base::Failure::Kind::kSystem, path + L": " + err.message);
+  base::Result<std::vector<block_index::Piece>> pieces = block_index::LayoutPackage(file, branding::kJarKey);
+  if (!pieces) return pieces.TakeFailure();
+  block_index::Index index;
+  index.packageLength = pak.size();
+  index.md5 = base::WideToUtf8(md5);
+  index.sha256 = platform::Sha256::Of(pak.data(), pak.size());
+  index.pieces = std::move(*pieces);
+  return block_index::Encode(index);
+}
+
+base::Status WriteUnsigned(const Release& release, ServerFolder* server, std::vector<std::wstring>* warnings) {
   std::wstring libsText;
   for (const auto& [entry, bytes] : release.libraries) {
     if (auto put = server->Put(kRuntimePath + entry, bytes); !put) return put;
@@ -122,6 +141,16 @@ base::Status WriteUnsigned(const Release& release, ServerFolder* server) {
     libsText += entry;
   }
   if (auto put = server->Put(release.folder + release.md5 + L".pak", release.package); !put) return put;
+  // Beside it, its block index. It needs no signature: the package a launcher builds with
+  // it is checked as a downloaded one.
+  const std::wstring pakName = release.folder + release.md5 + L".pak";
+  base::Result<std::string> index = BlockIndexOf(server->PathOf(pakName), release.md5, release.package);
+  if (index) {
+    if (auto put = server->Put(pakName + L".idx", *index); !put) return put;
+  } else if (index.failure().kind != base::Failure::Kind::kInvalid) {
+    warnings->push_back(L"no block index (" + index.failure().reason +
+                        L"): launchers with an older jar download the package whole");
+  }
   if (auto put = server->Put(release.folder + L"libs.txt", base::WideToUtf8(libsText)); !put) return put;
   return server->Put(release.folder + L"update.txt", base::WideToUtf8(release.md5));
 }
@@ -162,6 +191,30 @@ void Record(const ServerFolder& server, PublishReport* report) {
   report->written = server.written();
   report->unchanged = server.unchanged();
   report->removed = server.removed();
+}
+
+// The block index of the package written at `path` (see update/block_index.h). Nothing,
+// with the reason in *why, when it has none: no whole zip archive (which the launcher
+// refuses anyway), or more pieces than a launcher takes.
+std::optional<std::string> BlockIndexOf(const std::wstring& path, const std::wstring& md5, const std::string& pak,
+                                        base::Failure* why) {
+  platform::File file;
+  platform::Error err;
+  if (!file.Open(path, platform::OpenMode::kReadShared, &err)) {
+    *why = base::MakeFailure(base::Failure::Kind::kSystem, path + L": " + err.message);
+    return std::nullopt;
+  }
+  base::Result<std::vector<block_index::Piece>> pieces = block_index::LayoutPackage(file, branding::kJarKey);
+  if (!pieces) {
+    *why = pieces.TakeFailure();
+    return std::nullopt;
+  }
+  block_index::Index index;
+  index.packageLength = pak.size();
+  index.md5 = base::WideToUtf8(md5);
+  index.sha256 = platform::Sha256::Of(pak.data(), pak.size());
+  index.pieces = std::move(*pieces);
+  return block_index::Encode(index);
 }
 
 }  // namespace
@@ -217,7 +270,7 @@ base::Status Publish(const PublishRequest& request, PublishReport* report) {
     change = std::move(*made);
   }
 
-  base::Status status = WriteUnsigned(*release, &server);
+  base::Status status = WriteUnsigned(*release, &server, &report->warnings);
   if (status && change) status = Apply(*change, &server, report);
   Record(server, report);
   if (!status) return status;

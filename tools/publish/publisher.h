@@ -2,6 +2,8 @@
 // launcher requests from the vendor's web server:
 //
 //   <root>/<folder>/<md5>.pak        the jar, every byte XOR-ed with the jar key
+//   <root>/<folder>/<md5>.pak.idx    its block index, for differential updates (a jar
+//                                    that is no whole zip archive gets none)
 //   <root>/<folder>/update.txt       the MD5 of that .pak, 32 lowercase hex digits
 //   <root>/<folder>/libs.txt         "lib/a.jar;lib/b.jar" (empty without libraries)
 //   <root>/install/runtime/lib/...   the libraries, unchanged

@@ -41,6 +41,8 @@ base::Result<std::string> ReadWholeFile(const std::wstring& path) {
   return bytes;
 }
 
+std::wstring ServerFolder::PathOf(const std::wstring& relative) const { return FromPath(root_ / ToPath(relative)); }
+
 base::Status ServerFolder::Put(const std::wstring& relative, const std::string& bytes) {
   fs::path target = root_ / ToPath(relative);
   std::error_code ec;

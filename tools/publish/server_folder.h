@@ -29,6 +29,8 @@ class ServerFolder {
 
   // Writes `bytes` to `relative` unless the file holds them already.
   base::Status Put(const std::wstring& relative, const std::string& bytes);
+  // The file's full path on this machine.
+  std::wstring PathOf(const std::wstring& relative) const;
   // The file's bytes; nothing when there is no such file.
   base::Result<std::optional<std::string>> Read(const std::wstring& relative) const;
   // The names of the regular files directly in the folder `relative` (none when missing).

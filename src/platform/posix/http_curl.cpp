@@ -59,6 +59,7 @@ struct Transfer {
   std::string contentRange;
   std::string contentLength;
   bool hasContentLength = false;
+  std::string contentType;
 };
 
 // The final response's head, once its headers are complete (an HTTP/0.9 answer has none:
@@ -73,6 +74,7 @@ bool BeginBody(Transfer& t) {
   curl_easy_getinfo(t.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   head.contentLength = length < 0 ? -1 : static_cast<std::int64_t>(length);
   if (!t.contentRange.empty()) head.SetContentRange(t.contentRange);
+  head.contentType = t.contentType;
   if (!t.sink->Begin(head)) {
     t.declined = true;
     return false;
@@ -118,6 +120,7 @@ size_t OnHeader(char* line, size_t size, size_t count, void* user) {
     t.contentRange.clear();
     t.contentLength.clear();
     t.hasContentLength = false;
+    t.contentType.clear();
     const char* space = static_cast<const char*>(std::memchr(line, ' ', n));
     if (space) t.status = std::strtol(space + 1, nullptr, 10);
   } else if (StartsWithNoCase(line, n, "Location:")) {
@@ -130,6 +133,8 @@ size_t OnHeader(char* line, size_t size, size_t count, void* user) {
     if (t.hasContentLength && value != t.contentLength) value = "?";
     t.contentLength = value;
     t.hasContentLength = true;
+  } else if (StartsWithNoCase(line, n, "Content-Type:")) {
+    t.contentType = Trimmed(line + 13, n - 13);
   } else if (Trimmed(line, n).empty() && !t.begun) {
     // The end of a response's headers (or of a chunked body's trailers, once begun).
     bool followed = base::http::IsFollowedRedirect(static_cast<unsigned>(t.status)) && !t.location.empty();
@@ -211,7 +216,9 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   char detail[CURL_ERROR_SIZE] = {};
   std::string narrowUrl = base::WideToUtf8(url);
   std::string agent = UserAgent();
-  std::string range = options.rangeStart >= 0 ? std::to_string(options.rangeStart) + "-" : std::string();
+  std::string range = !options.ranges.empty()    ? options.ranges
+                      : options.rangeStart >= 0 ? std::to_string(options.rangeStart) + "-"
+                                                : std::string();
   std::string caFile = base::WideToUtf8(options.caFile);
   const bool secureStart = narrowUrl.size() >= 8 && strncasecmp(narrowUrl.c_str(), "https://", 8) == 0;
   CURL* c = curl.get();

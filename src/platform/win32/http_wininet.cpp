@@ -234,6 +234,7 @@ bool ReadHead(HINTERNET request, DWORD status, HttpResponseHead* head, Error* er
     for (wchar_t c : range) narrow += c < 0x80 ? static_cast<char>(c) : '?';
     head->SetContentRange(narrow);
   }
+  for (wchar_t c : QueryHeader(request, HTTP_QUERY_CONTENT_TYPE)) head->contentType += c < 0x80 ? static_cast<char>(c) : '?';
   return true;
 }
 
@@ -259,7 +260,10 @@ bool HttpGet(const std::wstring& url, HttpSink& sink, Error* err, const HttpOpti
   SetTimeouts(session.Get(), options.timeouts.connectMs, options.timeouts.idleMs);
 
   std::wstring headers;
-  if (options.rangeStart >= 0) headers = L"Range: bytes=" + std::to_wstring(options.rangeStart) + L"-\r\n";
+  if (!options.ranges.empty())
+    headers = L"Range: bytes=" + std::wstring(options.ranges.begin(), options.ranges.end()) + L"\r\n";
+  else if (options.rangeStart >= 0)
+    headers = L"Range: bytes=" + std::to_wstring(options.rangeStart) + L"-\r\n";
 
   // Redirects are followed here rather than by WinINet, which would follow one from
   // https to http (sending the request in clear before anyone could object).
