@@ -193,29 +193,33 @@ void Record(const ServerFolder& server, PublishReport* report) {
   report->removed = server.removed();
 }
 
-// The block index of the package written at `path` (see update/block_index.h). Nothing,
-// with the reason in *why, when it has none: no whole zip archive (which the launcher
-// refuses anyway), or more pieces than a launcher takes.
-std::optional<std::string> BlockIndexOf(const std::wstring& path, const std::wstring& md5, const std::string& pak,
-                                        base::Failure* why) {
-  platform::File file;
-  platform::Error err;
-  if (!file.Open(path, platform::OpenMode::kReadShared, &err)) {
-    *why = base::MakeFailure(base::Failure::Kind::kSystem, path + L": " + err.message);
-    return std::nullopt;
+// What a run that signs holds from reading the repository to its last write: the server
+// folder, its lock (one such run at a time) and the repository read from it. Stays where
+// it was made: the repository points at the folder.
+class SignedRun {
+ public:
+  explicit SignedRun(const std::wstring& serverRoot) : server_(ToPath(serverRoot)) {}
+  SignedRun(const SignedRun&) = delete;
+  SignedRun& operator=(const SignedRun&) = delete;
+
+  base::Status Open(const std::wstring& appFolder, const KeyRing& keys, const SigningRequest& signing) {
+    auto lock = server_.Lock(TufFolderOf(appFolder) + kLockFile);
+    if (!lock) return lock.TakeFailure();
+    lock_ = std::move(*lock);
+    auto repository = Repository::Open(server_, TufFolderOf(appFolder), keys, signing.now.value_or(Now()));
+    if (!repository) return repository.TakeFailure();
+    repository_.emplace(std::move(*repository));
+    return {};
   }
-  base::Result<std::vector<block_index::Piece>> pieces = block_index::LayoutPackage(file, branding::kJarKey);
-  if (!pieces) {
-    *why = pieces.TakeFailure();
-    return std::nullopt;
-  }
-  block_index::Index index;
-  index.packageLength = pak.size();
-  index.md5 = base::WideToUtf8(md5);
-  index.sha256 = platform::Sha256::Of(pak.data(), pak.size());
-  index.pieces = std::move(*pieces);
-  return block_index::Encode(index);
-}
+
+  ServerFolder& server() { return server_; }
+  const Repository& repository() const { return *repository_; }
+
+ private:
+  ServerFolder server_;
+  std::optional<platform::File> lock_;
+  std::optional<Repository> repository_;
+};
 
 }  // namespace
 
@@ -246,33 +250,28 @@ base::Status Publish(const PublishRequest& request, PublishReport* report) {
   if (!release) return release.TakeFailure();
   report->md5 = release->md5;
 
-  ServerFolder server(ToPath(request.serverRoot));
   // The signed release is made in memory first: a key or repository problem stops the run
   // before anything is written.
+  std::optional<KeyRing> keys;  // before the run, whose repository points at it
+  SignedRun run(request.serverRoot);
   std::optional<RepositoryChange> change;
-  std::optional<KeyRing> keys;
-  std::optional<platform::File> lock;
-  if (request.signing.keyFolders.empty()) WarnForThisBuild(nullptr, report);
-  if (!request.signing.keyFolders.empty()) {
+  if (request.signing.keyFolders.empty()) {
+    WarnForThisBuild(nullptr, report);
+  } else {
     auto loaded = LoadKeyFolders(request.signing.keyFolders);
     if (!loaded) return loaded.TakeFailure();
     keys = std::move(*loaded);
-    auto locked = server.Lock(TufFolderOf(release->folder) + kLockFile);
-    if (!locked) return locked.TakeFailure();
-    lock = std::move(*locked);
-    auto repository = Repository::Open(server, TufFolderOf(release->folder), *keys,
-                                       request.signing.now.value_or(Now()));
-    if (!repository) return repository.TakeFailure();
-    WarnForThisBuild(&*repository, report);
-    auto made = repository->Release({release->jarName, release->package, release->libraries},
-                                    request.signing.expiry);
+    if (auto opened = run.Open(release->folder, *keys, request.signing); !opened) return opened;
+    WarnForThisBuild(&run.repository(), report);
+    auto made = run.repository().Release({release->jarName, release->package, release->libraries},
+                                         request.signing.expiry);
     if (!made) return made.TakeFailure();
     change = std::move(*made);
   }
 
-  base::Status status = WriteUnsigned(*release, &server, &report->warnings);
-  if (status && change) status = Apply(*change, &server, report);
-  Record(server, report);
+  base::Status status = WriteUnsigned(*release, &run.server(), &report->warnings);
+  if (status && change) status = Apply(*change, &run.server(), report);
+  Record(run.server(), report);
   if (!status) return status;
   report->configLine = release->serverUrl + release->folder + release->jarName;
   return {};
@@ -284,15 +283,12 @@ base::Status Refresh(const std::wstring& serverRoot, const std::wstring& folder,
   if (!appFolder) return appFolder.TakeFailure();
   auto keys = LoadKeyFolders(signing.keyFolders);
   if (!keys) return keys.TakeFailure();
-  ServerFolder server(ToPath(serverRoot));
-  auto lock = server.Lock(TufFolderOf(*appFolder) + kLockFile);
-  if (!lock) return lock.TakeFailure();
-  auto repository = Repository::Open(server, TufFolderOf(*appFolder), *keys, signing.now.value_or(Now()));
-  if (!repository) return repository.TakeFailure();
-  auto change = repository->Refresh(signing.expiry);
+  SignedRun run(serverRoot);
+  if (auto opened = run.Open(*appFolder, *keys, signing); !opened) return opened;
+  auto change = run.repository().Refresh(signing.expiry);
   if (!change) return change.TakeFailure();
-  base::Status status = Apply(*change, &server, report);
-  Record(server, report);
+  base::Status status = Apply(*change, &run.server(), report);
+  Record(run.server(), report);
   return status;
 }
 
@@ -317,16 +313,13 @@ base::Status RotateKeys(const std::wstring& serverRoot, const std::wstring& fold
   if (newKeys->keys.empty())
     return Invalid(newKeyFolder + L" holds no key file (root.pem, targets.pem, snapshot.pem, timestamp.pem, "
                                   L"root-2.pem ...): make them with publish --new-keys");
-  ServerFolder server(ToPath(serverRoot));
-  auto lock = server.Lock(TufFolderOf(*appFolder) + kLockFile);
-  if (!lock) return lock.TakeFailure();
-  auto repository = Repository::Open(server, TufFolderOf(*appFolder), *keys, signing.now.value_or(Now()));
-  if (!repository) return repository.TakeFailure();
-  auto change = repository->Rotate(*newKeys, thresholds, signing.expiry);
+  SignedRun run(serverRoot);
+  if (auto opened = run.Open(*appFolder, *keys, signing); !opened) return opened;
+  auto change = run.repository().Rotate(*newKeys, thresholds, signing.expiry);
   if (!change) return change.TakeFailure();
 
-  base::Status status = Apply(*change, &server, report);
-  Record(server, report);
+  base::Status status = Apply(*change, &run.server(), report);
+  Record(run.server(), report);
   if (!status) return status;
   // Beside the new keys once the server has it: a root there that the server lacks would
   // stop every later run (the server's roots would be behind the key folders).
