@@ -167,7 +167,6 @@ TEST_F(Signing, APackageWithoutItsOwnValidSignatureIsRefused) {
        "unknown signature file version"},
       {"a page instead of a signature", foreign, "<html>not here</html>\n", "", 1,
        "a signature file has 3 lines, not 1"},
-      {"an error status", foreign, endlessSignature, "status 500", 3, "no signature file at "},
       // Larger than a signature file, announced or not: never read past the limit.
       {"a valid signature padded out", genuine, huge, "", 3, nullptr},
       {"without a length", foreign, endlessSignature + std::string(200000, ' '), "close", 3, nullptr},
@@ -185,6 +184,7 @@ TEST_F(Signing, APackageWithoutItsOwnValidSignatureIsRefused) {
     PackageVerdict verdict = Check(c.checked, base);
 
     EXPECT_FALSE(verdict.accepted);
+    EXPECT_FALSE(verdict.unreachable);
     EXPECT_FALSE(verdict.signedAt);
     EXPECT_EQ(server.Requests(folder + base), Lines(c.requests, folder + sigPath));
     const std::string why = c.why ? c.why : Narrow(Url(sigPath)) + " is larger than a signature file";
@@ -194,6 +194,37 @@ TEST_F(Signing, APackageWithoutItsOwnValidSignatureIsRefused) {
     theLog.StartAt((work / "t.log").wstring());
     server.Behave(folder + sigPath, "");
     server.Remove(folder + sigPath);
+  }
+}
+
+// A signature that cannot be had for the network's sake (a server error or a busy server
+// on all three attempts, a connection that breaks off) refuses nothing: the verdict says
+// so, and the run keeps the package for the next start. A client error (404, 403) says
+// the server has no signature for it, and refuses it.
+TEST_F(Signing, ASignatureThatCannotBeFetchedIsNoVerdict) {
+  const Package p = MakePackage(3);
+  const std::string signature = Sign(SignedFileKind::kPackage, p.md5, p.bytes, kLater);
+  const struct {
+    const char* behaviour;
+    bool unreachable;
+  } cases[] = {
+      {"status 500", true}, {"status 503", true}, {"status 408", true}, {"status 429", true},
+      {"truncate 10", true}, {"status 404", false}, {"status 403", false},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.behaviour);
+    const std::string base = "u" + std::to_string(index++) + "/";
+    PutSignature(PakPath(base, p), signature);
+    server.Behave(folder + PakPath(base, p) + ".sig", c.behaviour);
+    theLog.StartAt((work / "t.log").wstring());
+    PackageVerdict verdict = Check(p, base);
+    EXPECT_FALSE(verdict.accepted);
+    EXPECT_EQ(verdict.unreachable, c.unreachable);
+    EXPECT_EQ(server.Requests(folder + base).size(), 3u);
+    EXPECT_TRUE(StartsWith(LastLogLine(), c.unreachable ? "package signature unavailable, package kept: no signature file at "
+                                                        : "package signature refused: no signature file at "))
+        << LastLogLine();
   }
 }
 
