@@ -228,6 +228,46 @@ else()
   configure_file(${LAUNCHER_PACKAGING_DIR}/linux/launcher.desktop.in
                  ${LAUNCHER_PACKAGING_BINARY_DIR}/${LAUNCHER_PACKAGE_NAME}.desktop @ONLY)
 
+  # Debian wants a maintainer it can write to: the publisher when it reads "Name <email>",
+  # else the publisher's name with a placeholder address that says it must be set.
+  if(LAUNCHER_PUBLISHER MATCHES "^[^<>]*[^<> ] <[^<>@ ]+@[^<>@ ]+\\.[^<>@ ]+>$")
+    set(LAUNCHER_MAINTAINER "${LAUNCHER_PUBLISHER}")
+  else()
+    set(LAUNCHER_MAINTAINER "${LAUNCHER_PUBLISHER} <maintainer@example.com>")
+    message(STATUS "Linux package maintainer: ${LAUNCHER_MAINTAINER} "
+                   "(set LAUNCHER_PUBLISHER to \"Name <email>\" to name a real one)")
+  endif()
+  # Debian documents: who holds the rights to what, and lintian's overrides for what a
+  # vendor's package under /opt does on purpose.
+  set(_doc usr/share/doc/${LAUNCHER_PACKAGE_NAME})
+  string(TIMESTAMP _copyright_year "%Y" UTC)
+  file(CONFIGURE OUTPUT ${LAUNCHER_PACKAGING_BINARY_DIR}/copyright CONTENT [[
+Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: @LAUNCHER_PRODUCT_NAME@
+Upstream-Contact: @LAUNCHER_MAINTAINER@
+
+Files: *
+Copyright: @_copyright_year@ @LAUNCHER_PUBLISHER@
+License: proprietary
+ @LAUNCHER_PRODUCT_NAME@ and its launcher are distributed by @LAUNCHER_PUBLISHER@
+ under the terms the publisher gives with them.
+
+Files: opt/@LAUNCHER_PACKAGE_NAME@/java/*
+Copyright: the authors named in /opt/@LAUNCHER_PACKAGE_NAME@/java/legal/
+License: GPL-2 with Classpath exception
+ The Java runtime is distributed under the GNU General Public License, version 2,
+ with the Classpath Exception and the further terms in
+ /opt/@LAUNCHER_PACKAGE_NAME@/java/legal/. On Debian systems, the complete text of
+ the GNU General Public License version 2 can be found in
+ /usr/share/common-licenses/GPL-2.
+]] @ONLY)
+  file(CONFIGURE OUTPUT ${LAUNCHER_PACKAGING_BINARY_DIR}/lintian-overrides CONTENT [[
+# A vendor's application with its own Java runtime, kept apart from the system's files.
+@LAUNCHER_PACKAGE_NAME@: dir-or-file-in-opt
+# The runtime's own jar, where the runtime looks for it.
+@LAUNCHER_PACKAGE_NAME@: jar-not-in-usr-share
+]] @ONLY)
+
   # What the package holds is made when it is installed (by CPack into its staging folder):
   # checked first, so that a missing setting stops the package before anything is copied.
   install(CODE "
@@ -239,11 +279,23 @@ else()
     set(LAUNCHER_ICON_SCRIPT [==[${_icon_script}]==])
     set(LAUNCHER_ICON_PNG [==[${LAUNCHER_PACKAGING_BINARY_DIR}/${LAUNCHER_PACKAGE_NAME}.png]==])
     set(LAUNCHER_PACKAGING_DIR [==[${LAUNCHER_PACKAGING_DIR}]==])
-    set(LAUNCHER_PYTHON [==[${Python3_EXECUTABLE}]==])")
+    set(LAUNCHER_PYTHON [==[${Python3_EXECUTABLE}]==])
+    set(LAUNCHER_PACKAGE_NAME [==[${LAUNCHER_PACKAGE_NAME}]==])
+    set(LAUNCHER_PRODUCT_NAME [==[${LAUNCHER_PRODUCT_NAME}]==])
+    set(LAUNCHER_VERSION [==[${LAUNCHER_VERSION}]==])
+    set(LAUNCHER_MAINTAINER [==[${LAUNCHER_MAINTAINER}]==])
+    set(LAUNCHER_CHANGELOG [==[${LAUNCHER_PACKAGING_BINARY_DIR}/changelog]==])
+    set(LAUNCHER_RUNTIME_DESTINATION [==[${_opt}/java]==])
+    set(LAUNCHER_STRIP [==[${CMAKE_STRIP}]==])")
   install(SCRIPT ${LAUNCHER_PACKAGING_DIR}/linux/prepare_package.cmake)
   install(TARGETS launcher RUNTIME DESTINATION ${_opt})
   install(FILES ${LAUNCHER_PACKAGING_BINARY_DIR}/Config.ini DESTINATION ${_opt})
   install(DIRECTORY ${_runtime}/ DESTINATION ${_opt}/java USE_SOURCE_PERMISSIONS)
+  install(SCRIPT ${LAUNCHER_PACKAGING_DIR}/linux/finish_runtime.cmake)
+  install(FILES ${LAUNCHER_PACKAGING_BINARY_DIR}/copyright ${LAUNCHER_PACKAGING_BINARY_DIR}/changelog.gz
+          DESTINATION ${_doc})
+  install(FILES ${LAUNCHER_PACKAGING_BINARY_DIR}/lintian-overrides
+          DESTINATION usr/share/lintian/overrides RENAME ${LAUNCHER_PACKAGE_NAME})
   install(FILES ${LAUNCHER_PACKAGING_BINARY_DIR}/${LAUNCHER_PACKAGE_NAME}.desktop
           DESTINATION usr/share/applications)
   install(FILES ${LAUNCHER_PACKAGING_BINARY_DIR}/${LAUNCHER_PACKAGE_NAME}.png
@@ -253,16 +305,33 @@ else()
   set(CPACK_PACKAGE_NAME ${LAUNCHER_PACKAGE_NAME})
   set(CPACK_PACKAGE_VERSION ${LAUNCHER_VERSION})
   set(CPACK_PACKAGE_VENDOR ${LAUNCHER_PUBLISHER})
-  set(CPACK_PACKAGE_CONTACT ${LAUNCHER_PUBLISHER})
-  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${LAUNCHER_PRODUCT_NAME}")
-  set(CPACK_PACKAGE_DESCRIPTION
-      "${LAUNCHER_PRODUCT_NAME}, with its launcher, which keeps it up to date, and its own Java runtime.")
+  set(CPACK_PACKAGE_CONTACT ${LAUNCHER_MAINTAINER})
+  # The synopsis must say more than the package's name; the description's lines stay within
+  # 80 columns, as Debian's tools show them.
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop application ${LAUNCHER_PRODUCT_NAME} with its updater and Java runtime")
+  set(_description "${LAUNCHER_PRODUCT_NAME}, with its launcher, which keeps it up to date from its publisher's server at every start, and its own Java runtime.")
+  set(_wrapped "")
+  set(_line "")
+  string(REPLACE " " ";" _words "${_description}")
+  foreach(_word IN LISTS _words)
+    string(LENGTH "${_line} ${_word}" _length)
+    if(_line STREQUAL "")
+      set(_line "${_word}")
+    elseif(_length GREATER 78)
+      string(APPEND _wrapped "${_line}\n")
+      set(_line "${_word}")
+    else()
+      string(APPEND _line " ${_word}")
+    endif()
+  endforeach()
+  string(APPEND _wrapped "${_line}")
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${_wrapped}")
   set(CPACK_PACKAGING_INSTALL_PREFIX /)
   set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
   set(CPACK_STRIP_FILES ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${LAUNCHER_PUBLISHER})
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${LAUNCHER_MAINTAINER})
   # Dependencies come from the ELF files themselves (dpkg-shlibdeps); the runtime's own
   # libraries, which find each other beside them, are no package's.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

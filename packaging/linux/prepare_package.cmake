@@ -1,6 +1,7 @@
 # Install-time step of the Linux package (run by "cmake --install" and so by CPack's
 # "package" target, before anything is copied): checks the settings and makes the Java
-# runtime and the menu icon, which the normal build does not make.
+# runtime, the menu icon and the package's Debian documents (its changelog), which the
+# normal build does not make.
 # The variables LAUNCHER_* are set by cmake/Packaging.cmake just before this script runs.
 if(LAUNCHER_CONFIG_URL STREQUAL "")
   message(FATAL_ERROR "package: LAUNCHER_CONFIG_URL is not set, so there is no Config.ini to ship. "
@@ -53,3 +54,12 @@ if(NOT EXISTS "${LAUNCHER_ICON_PNG}" OR "${LAUNCHER_ICON_SCRIPT}" IS_NEWER_THAN 
                   COMMAND_ERROR_IS_FATAL ANY)
   file(REMOVE "${LAUNCHER_ICON_PNG}.ico")
 endif()
+
+# The changelog of a native package: one entry for the version being packaged, dated now
+# (or at SOURCE_DATE_EPOCH, for a reproducible package), compressed as Debian wants it.
+string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+file(WRITE "${LAUNCHER_CHANGELOG}"
+     "${LAUNCHER_PACKAGE_NAME} (${LAUNCHER_VERSION}) unstable; urgency=medium\n\n"
+     "  * ${LAUNCHER_PRODUCT_NAME} ${LAUNCHER_VERSION}.\n\n"
+     " -- ${LAUNCHER_MAINTAINER}  ${changelog_date}\n")
+execute_process(COMMAND gzip -9nf "${LAUNCHER_CHANGELOG}" COMMAND_ERROR_IS_FATAL ANY)

@@ -43,6 +43,8 @@ class Settings(unittest.TestCase):
             ("LAUNCHER_PRODUCT_NAME", "", "Windows folder name"),
             ("LAUNCHER_PUBLISHER", 'A "B"', "one line"),
             ("LAUNCHER_INSTALLER_LANGUAGE", "fr", "zh_CN or en"),
+            ("LAUNCHER_MAX_PACKAGE_BYTES", "2G", "number of bytes"),
+            ("LAUNCHER_MAX_PACKAGE_BYTES", "0", "number of bytes"),
             ("LAUNCHER_CONFIG_URL", "http://host/app/", "full URL of the main jar"),
             ("LAUNCHER_CONFIG_URL", "host/app/main.jar", "full URL of the main jar"),
             ("LAUNCHER_CONFIG_URL", "http://host/a b.jar", "full URL of the main jar"),
@@ -125,6 +127,8 @@ class Settings(unittest.TestCase):
                 with open(os.path.join(folder, "CPackConfig.cmake"), encoding="utf-8") as f:
                     config = f.read()
                 self.assertIn('set(CPACK_PACKAGE_NAME "%s")' % package, config)
+                # A publisher given as a plain name still makes a maintainer Debian takes.
+                self.assertRegex(config, r'set\(CPACK_DEBIAN_PACKAGE_MAINTAINER "Launcher <[^<>@ ]+@[^<>@ ]+\.[a-z]+>"\)')
                 with open(os.path.join(folder, "packaging", package + ".desktop"), encoding="utf-8") as f:
                     entry = f.read()
                 self.assertIn("Name=%s\n" % product, entry)

@@ -4,9 +4,10 @@
 A build folder of its own is configured with a product name, a version and the Config.ini
 line, built as usual (which must not make the Java runtime), then CPack's "package" target
 makes the .deb with a runtime made by jlink from this machine's JDK. The package is read
-with dpkg-deb and unpacked with dpkg -x into a folder (never installed on this machine),
-and the launcher inside runs without a display against the suite's web server up to the
-test application, run by the packaged runtime's real JVM.
+with dpkg-deb, checked with lintian (no error, no warning), and unpacked with dpkg -x into
+a folder (never installed on this machine), and the launcher inside runs without a display
+against the suite's web server up to the test application, run by the packaged runtime's
+real JVM.
 """
 import argparse
 import os
@@ -128,8 +129,10 @@ class LinuxKit(unittest.TestCase):
                      "/usr/share/icons/hicolor/256x256/apps/%s.png" % PACKAGE):
             self.assertIn(path, files)
         self.assertEqual(files[OPT + "/java/bin/java"][0], "-rwxr-xr-x")
-        # Nothing else: the installation folder, the menu entry and the icon (and their parents).
-        places = (OPT, "/usr/share/applications", "/usr/share/icons/hicolor/256x256/apps")
+        # Nothing else: the installation folder, the menu entry, the icon, Debian's documents
+        # and lintian's overrides (and their parents).
+        places = (OPT, "/usr/share/applications", "/usr/share/icons/hicolor/256x256/apps",
+                  "/usr/share/doc/" + PACKAGE, "/usr/share/lintian/overrides")
         outside = [p for p in files
                    if not any(p == place or p.startswith(place + "/") or
                               (place + "/").startswith(p.rstrip("/") + "/") for place in places)]
@@ -145,6 +148,31 @@ class LinuxKit(unittest.TestCase):
             png = f.read(24)
         self.assertEqual(png[:8], b"\x89PNG\r\n\x1a\n")
         self.assertEqual(struct.unpack(">II", png[16:24]), (256, 256))
+
+    def test_lintian_finds_no_error_and_no_warning(self):
+        code, out = kit.run(["lintian", "--tag-display-limit", "0", K.deb], check=False)
+        findings = [line for line in out.splitlines() if line.startswith(("E:", "W:"))]
+        self.assertEqual(findings, [], out)
+        self.assertNotEqual(code, 2, out)  # lintian itself ran
+        # What it needed: the Debian documents, a maintainer it takes, and overrides only for
+        # what a vendor's package under /opt does on purpose.
+        files = contents()
+        for path in ("/usr/share/doc/%s/copyright" % PACKAGE, "/usr/share/doc/%s/changelog.gz" % PACKAGE,
+                     "/usr/share/lintian/overrides/" + PACKAGE):
+            self.assertEqual(files[path][0], "-rw-r--r--", path)
+        with open(os.path.join(self.root(), "usr/share/lintian/overrides", PACKAGE)) as f:
+            overridden = sorted(line.split(":", 1)[1].strip() for line in f if line.strip() and line[0] != "#")
+        self.assertEqual(overridden, ["dir-or-file-in-opt", "jar-not-in-usr-share"])
+        changelog = kit.run(["zcat", os.path.join(self.root(), "usr/share/doc", PACKAGE, "changelog.gz")])[1]
+        self.assertTrue(changelog.startswith("%s (%s) " % (PACKAGE, VERSION)), changelog)
+        self.assertIn(" -- %s  " % PUBLISHER, changelog)
+        # The runtime's native files are stripped, its legal notices no longer read-only.
+        self.assertEqual(files[OPT + "/java/legal/java.base/LICENSE"][0], "-rw-r--r--")
+        symbols = kit.run(["readelf", "-S", os.path.join(self.root(), OPT[1:], "java/lib/server/libjvm.so")])[1]
+        self.assertNotIn(".symtab", symbols)
+        # Every line of the description fits Debian's 80 columns.
+        for line in field("Description").splitlines():
+            self.assertLessEqual(len(line), 80, line)
 
     def test_desktop_entry(self):
         path = os.path.join(self.root(), "usr/share/applications", PACKAGE + ".desktop")

@@ -21,6 +21,8 @@ TrustedTestCertificate::~TrustedTestCertificate() = default;
 
 namespace http_test {
 
+bool WaitsAreCutPerRead() { return true; }
+
 struct ProxyForThisProcess::Saved {
   std::vector<std::pair<std::string, std::optional<std::string>>> variables;
 };

@@ -30,6 +30,12 @@ class TrustedTestCertificate {
   void* added_ = nullptr;   // Windows: the certificate as added to it
 };
 
+// Whether this build's client honours a wait limit set again before each read of a body.
+// libcurl: yes (the deadline is its own timer). WinINet on Windows: yes. Wine's WinINet
+// sets a request's receive time-out on its socket only when the response's headers
+// arrive, so there a wait set later is not honoured.
+bool WaitsAreCutPerRead();
+
 // Sends this process's requests through the http proxy at `address` ("127.0.0.1:port")
 // for the life of the object, the way users behind one are configured. Linux: libcurl's
 // http_proxy and https_proxy (and no no_proxy). Windows: the current user's Internet

@@ -48,6 +48,11 @@ TrustedTestCertificate::~TrustedTestCertificate() {
 
 namespace http_test {
 
+bool WaitsAreCutPerRead() {
+  // Wine's ntdll exports its version; Windows' has no such function.
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
+}
+
 namespace {
 const wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 const wchar_t* const kProxyValues[] = {L"ProxyEnable", L"ProxyServer", L"ProxyOverride"};

@@ -109,7 +109,7 @@ TEST(AtomicFile, LeftoversOfEndedProcessesAreRemovedOnTheNextWrite) {
   ASSERT_FALSE(platform::ProcessIsRunning(4000001));
   ASSERT_TRUE(platform::ProcessIsRunning(platform::ProcessId()));
   const char* keep[] = {"main.jar.part-x-1", "main.jar.partial", "main.jar.part-", "other.jar.part-4000001-0",
-                        "main.jar.run-4000001-0", "main.jar.part-4000001-0123456789ABCDEF"};
+                        "main.jar.run-4000001-0", "main.jar.part-4000001-FEDCBA9876543210"};
   for (const char* name : keep) WriteBytes(dir / name, "keep");
   WriteBytes(dir / ("main.jar.part-" + own + "-7"), "in use by this process");
   WriteBytes(dir / ("main.jar.part-" + gone + "-0"), "half a jar from a killed run");

@@ -48,7 +48,8 @@ changes how requests for X are answered. One directive per line:
   bad_content_range answer a range request for N with 206 and the bytes from N, under a
                     Content-Range that names N+1 as their start
   endless           200 with no Content-Length and a body that never ends (the connection
-                    closes when the client gives up); with chunked, in chunks that never end
+                    closes when the client gives up); with chunked, in chunks that never end,
+                    5 ms apart
   stall_headers S   send nothing for S seconds, then close
   stall_body S      send the headers and half of the body, wait S seconds, then close
   hold              send the headers and half of the body, then wait until X.release
@@ -200,8 +201,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if "chunked" in rules:
                 self.send_header("Transfer-Encoding", "chunked")
                 self.end_headers()
+                # A moment between pieces, as a network delivers them: Wine's WinINet reads
+                # a chunked body on to its end when the request is closed early, for as
+                # long as more has already arrived, and over loopback more always has.
                 while True:
                     self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+                    self.wfile.flush()
+                    time.sleep(0.005)
             self.send_header("Connection", "close")
             self.end_headers()
             while True:

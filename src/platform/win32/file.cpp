@@ -100,19 +100,48 @@ bool File::Read(void* buffer, std::size_t size, std::size_t* got, Error* err) {
   return true;
 }
 
+// The byte whose lock appenders of one file take in turn, apart from the caller's slots.
+static OVERLAPPED AppendLockAt() {
+  const std::uint64_t offset = (std::uint64_t{1} << 62) - 1;
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return at;
+}
+
 bool File::Write(const void* data, std::size_t size, Error* err) {
+  HANDLE h = static_cast<HANDLE>(handle_);
+  // Windows puts every write of an append-only handle at the end of the file; Wine puts it
+  // at the handle's own position, over what other appenders wrote meanwhile. Appenders
+  // therefore take turns (a lock that only they take, a moment each) and write where the
+  // file ends. A turn that does not come within a second (an appender hung while holding
+  // it) is not waited for any longer.
+  bool turn = false;
+  OVERLAPPED lock = AppendLockAt();
+  if (append_) {
+    for (int wait = 0; wait < 1000 && !turn; ++wait) {
+      turn = LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &lock) != 0;
+      if (!turn) Sleep(1);
+    }
+  }
+  LARGE_INTEGER end{};
+  bool atEnd = append_ && GetFileSizeEx(h, &end);
   const char* p = static_cast<const char*>(data);
-  while (size > 0) {
+  bool ok = true;
+  while (size > 0 && ok) {
     DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD n = 0;
-    if (!WriteFile(static_cast<HANDLE>(handle_), p, chunk, &n, nullptr) || n == 0) {
-      SetLastSystemError(err);
-      return false;
-    }
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(end.QuadPart);
+    at.OffsetHigh = static_cast<DWORD>(end.QuadPart >> 32);
+    ok = WriteFile(h, p, chunk, &n, atEnd ? &at : nullptr) && n != 0;
+    if (!ok) SetLastSystemError(err);
     p += n;
     size -= n;
+    end.QuadPart += n;
   }
-  return true;
+  if (turn) UnlockFileEx(h, 0, 1, 0, &lock);
+  return ok;
 }
 
 std::int64_t File::Length() {
