@@ -607,7 +607,7 @@ TEST_F(Worker, SecondStartWaitsWhileTheFirstRenamesItsUpdateIntoPlace) {
     // LeakSanitizer (in the sanitizer build) stops a process's threads with ptrace at its
     // exit, which it cannot do under a tracer.
     const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::wstring leaks = L"ASAN_OPTIONS=" + platform::Utf8ToWide(asan ? std::string(asan) + ":" : "") +
+    const std::wstring leaks = L"ASAN_OPTIONS=" + base::Utf8ToWide(asan ? std::string(asan) + ":" : "") +
                                L"detect_leaks=0";
     auto first = StartChild(*this, "first",
                             {strace, L"-f", L"-qq", L"-o", L"/dev/null", L"-e", L"trace=rename,renameat,renameat2",
